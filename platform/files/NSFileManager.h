@@ -1,0 +1,54 @@
+#pragma once
+// File services: the process's temporary directory, the containers of the app
+// groups the extension is entitled to, removal and copying.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../foundation/NSError.h"
+#include "../foundation/NSURL.h"
+
+// The process's private temporary directory: "$TMPDIR/broadcast-extension-<uid>"
+// ("/tmp" when TMPDIR is unset or not absolute), created with mode 0700 on
+// first use. The path is returned even when the directory is unsafe (a
+// symlink, another user's, open to others); files are then refused inside it.
+std::string NSTemporaryDirectory();
+
+class NSFileManager {
+public:
+    static NSFileManager& defaultManager();
+
+    // The container directory of `groupIdentifier`, created (0700) on first
+    // use under the container root; none when the extension's bundle does
+    // not declare the group, or the container cannot be created or is unsafe.
+    std::optional<NSURL> containerURLForSecurityApplicationGroupIdentifier(
+        std::string_view groupIdentifier);
+
+    // Removes the file (or empty directory, or link itself) at `url`. No URL
+    // does nothing. `error` may be null.
+    bool removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr* error);
+
+    // Copies the regular file at `source` to `destination`, which must not
+    // exist. The copy is written beside the destination under a hidden
+    // name, flushed, then renamed into place, so the destination never holds
+    // a partial file; the partial file is removed on failure. Fails with an
+    // error when there is no destination URL.
+    bool copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination,
+                       NSErrorPtr* error);
+};
+
+namespace platform {
+
+// Where app-group containers live: $APP_GROUP_CONTAINER_ROOT when set, else
+// "$XDG_DATA_HOME/app-groups", else "~/.local/share/app-groups".
+std::string appGroupContainerRoot();
+// Overrides (for the host's command line); empty restores the default.
+void setAppGroupContainerRoot(std::string_view root);
+void setTemporaryDirectoryParent(std::string_view parent);
+// The application groups the running extension is entitled to, from its
+// bundle declaration; set by the process entry. Containers exist only for these.
+void setEntitledApplicationGroups(std::vector<std::string> groups);
+
+}  // namespace platform
