@@ -1,1 +1,122 @@
-// placeholder
+#include "BManager.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "OutputSettings.h"
+#include "platform/files/NSFileManager.h"
+#include "platform/foundation/NSURL.h"
+#include "platform/log/NSLog.h"
+#include "signals/BroadcastSignals.h"
+
+std::shared_ptr<AVAssetWriter> writer;
+std::shared_ptr<AVAssetWriterInput> writerInput;
+
+namespace {
+
+constexpr std::string_view kTemporaryRecordingName = "tempfile.wav";
+constexpr std::string_view kSharedRecordingName = "NewRecording.wav";
+constexpr std::string_view kAppGroupIdentifier = "group.tolvix";
+
+// Whether this broadcast already logged a buffer it could not record from.
+// Every later app-audio buffer would meet the same problem, so it is logged
+// once per broadcast rather than once per buffer.
+bool setUpProblemLogged = false;
+
+void logSetUpProblemOnce(const NSError& error) {
+    if (setUpProblemLogged) return;
+    setUpProblemLogged = true;
+    NSLog("errb %@", error.localizedDescription());
+}
+
+NSURL temporaryRecordingURL() {
+    return NSURL::fileURLWithPath(stringByAppendingPathComponent(NSTemporaryDirectory(), kTemporaryRecordingName));
+}
+
+NSErrorPtr missingFormatError() {
+    return NSError::errorWithDescription(
+        AVFoundationErrorDomain, AVErrorUnknown,
+        "Cannot set up the recording: the app-audio buffer has no audio stream description.");
+}
+
+NSErrorPtr unrecordableFormatError(const AudioStreamBasicDescription& d) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "Cannot set up the recording: %g Hz, %u channels, %u bits per channel cannot be "
+                  "written as integer linear PCM.",
+                  d.mSampleRate, d.mChannelsPerFrame, d.mBitsPerChannel);
+    return NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnsupportedOutputSettings, text);
+}
+
+NSErrorPtr noRecordingError(const NSURL& source) {
+    return NSError::errorWithDescription(
+        AVFoundationErrorDomain, AVErrorNoDataCaptured,
+        "No recording was made: the broadcast delivered no app audio that could be recorded.",
+        source.path());
+}
+
+}  // namespace
+
+void BManager::startBroadcast() {
+    writerInput = nullptr;
+    writer = nullptr;
+    setUpProblemLogged = false;
+}
+
+void BManager::pushAudioSampleBuffer(CMSampleBufferRef buffer) {
+    if (!writerInput) BManager::creaw(buffer);
+    if (writerInput) writerInput->appendSampleBuffer(buffer);
+}
+
+void BManager::creaw(CMSampleBufferRef buffer) {
+    const AudioStreamBasicDescription* description =
+        CMAudioFormatDescriptionGetStreamBasicDescription(CMSampleBufferGetFormatDescription(buffer));
+    if (description == nullptr) {
+        logSetUpProblemOnce(*missingFormatError());
+        return;
+    }
+    const NSDictionary outputSettings = outputSettingsForStreamDescription(*description);
+
+    const NSURL url = temporaryRecordingURL();
+    NSFileManager::defaultManager().removeItemAtURL(url, nullptr);
+
+    NSErrorPtr error;
+    writer = AVAssetWriter::assetWriterWithURL(url, AVFileTypeWAVE, &error);
+    if (error) NSLog("errb %@", error->localizedDescription());
+
+    writerInput = AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, outputSettings);
+    if (!writerInput) logSetUpProblemOnce(*unrecordableFormatError(*description));
+
+    if (writer) {
+        writer->addInput(writerInput);
+        writer->startWriting();
+        writer->startSessionAtSourceTime(kCMTimeZero);
+    }
+}
+
+void BManager::endBroadcast() {
+    if (writer) writer->finishWriting();
+
+    const NSURL source = temporaryRecordingURL();
+    NSFileManager& fileManager = NSFileManager::defaultManager();
+    const std::optional<NSURL> container =
+        fileManager.containerURLForSecurityApplicationGroupIdentifier(kAppGroupIdentifier);
+    const std::optional<NSURL> destination =
+        container ? std::optional(container->URLByAppendingPathComponent(kSharedRecordingName)) : std::nullopt;
+
+    fileManager.removeItemAtURL(destination, nullptr);
+
+    // Only a recording this broadcast made is handed over: without a writer
+    // and its input, whatever "tempfile.wav" is left belongs to an earlier one.
+    NSErrorPtr error;
+    if (writer && writerInput)
+        fileManager.copyItemAtURL(source, destination, &error);
+    else
+        error = noRecordingError(source);
+    if (error) NSLog("++error %@", *error);
+
+    postBroadcastSignal(kBroadcastEndSignal);
+}
+
+void BManager::endBroadcastError() { BManager::endBroadcast(); }

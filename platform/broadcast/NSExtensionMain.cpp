@@ -1,1 +1,20 @@
-// placeholder
+#include "NSExtension.h"
+
+#include <csignal>
+
+#include "../files/NSFileManager.h"
+#include "../log/NSLog.h"
+#include "../notify/CFNotificationCenter.h"
+#include "../notify/DBusNotifyTransport.h"
+
+int NSExtensionMain(int argc, char** argv) {
+    const NSExtensionBundle& bundle = NSExtensionMainBundle();
+    // A reader that goes away must not kill the extension with SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+    platform::setLogProcessName(bundle.bundleName);
+    platform::setEntitledApplicationGroups(bundle.applicationGroups);
+    platform::setNotifyTransport(platform::makeSessionBusTransport());
+    const int status = platform::runBroadcastHost(argc, argv, bundle);
+    platform::setNotifyTransport(nullptr);
+    return status;
+}
