@@ -96,7 +96,14 @@ void BManager::creaw(CMSampleBufferRef buffer) {
 }
 
 void BManager::endBroadcast() {
-    if (writer) writer->finishWriting();
+    if (writer) {
+        writer->finishWriting();
+        // A writer that failed while recording (a full disk) has completed
+        // the file up to the failure: that part is still handed over, and
+        // the failure is logged so that the shortened recording is explained.
+        if (writer->status() == AVAssetWriterStatus::Failed && writer->error())
+            NSLog("errb %@", writer->error()->localizedDescription());
+    }
 
     const NSURL source = temporaryRecordingURL();
     NSFileManager& fileManager = NSFileManager::defaultManager();

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "../buffers/CMSampleBuffer.h"
 #include "../buffers/CMTime.h"
 #include "../foundation/NSError.h"
 #include "../foundation/NSURL.h"

@@ -1,1 +1,35 @@
-// placeholder
+#include "AVAssetWriterInput.h"
+
+#include "AVAssetWriter.h"
+#include "OutputSettings.h"
+#include "convert/InputPipeline.h"
+
+std::shared_ptr<AVAssetWriterInput> AVAssetWriterInput::assetWriterInputWithMediaType(
+    AVMediaType mediaType, const NSDictionary& outputSettings) {
+    if (mediaType != AVMediaTypeAudio) return nullptr;
+    std::string problem;
+    const std::optional<media::WaveFormat> format = media::waveFormatFromSettings(outputSettings, problem);
+    if (!format) return nullptr;
+    return std::shared_ptr<AVAssetWriterInput>(
+        new AVAssetWriterInput(std::make_unique<media::InputPipeline>(*format)));
+}
+
+AVAssetWriterInput::AVAssetWriterInput(std::unique_ptr<media::InputPipeline> pipeline)
+    : pipeline_(std::move(pipeline)) {}
+
+AVAssetWriterInput::~AVAssetWriterInput() = default;
+
+bool AVAssetWriterInput::appendSampleBuffer(CMSampleBufferRef buffer) {
+    if (owner_ == nullptr) {
+        lastAppendError_ = NSError::errorWithDescription(
+            AVFoundationErrorDomain, AVErrorUnknown, "The input doesn\u2019t belong to a writer.");
+        return false;
+    }
+    return owner_->appendFromInput(*this, buffer);
+}
+
+uint32_t AVAssetWriterInput::sampleRate() const { return pipeline_->outputFormat().sampleRate; }
+uint32_t AVAssetWriterInput::channelCount() const { return pipeline_->outputFormat().channels; }
+uint32_t AVAssetWriterInput::bitDepth() const { return pipeline_->outputFormat().bitsPerSample; }
+uint64_t AVAssetWriterInput::clippedSampleCount() const { return pipeline_->clippedSamples(); }
+NSErrorPtr AVAssetWriterInput::lastAppendError() const { return lastAppendError_; }

@@ -36,7 +36,7 @@ public:
     // not linear PCM, inconsistent description, data shorter than its frames).
     bool appendSampleBuffer(CMSampleBufferRef buffer);
 
-    // Always false: the input takes every buffer offered.
+    // Always true: the input takes every buffer offered.
     bool isReadyForMoreMediaData() const { return true; }
 
     uint32_t sampleRate() const;
@@ -53,4 +53,5 @@ private:
 
     std::unique_ptr<media::InputPipeline> pipeline_;
     AVAssetWriter* owner_ = nullptr;  // set by addInput, cleared when the writer goes
+    NSErrorPtr lastAppendError_;
 };

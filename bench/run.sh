@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Runs every benchmark against its baseline in the same run and prints one
+# table. Builds the release preset first. Takes a few minutes on 2 cores.
+#   bench/run.sh            all benchmarks, one hour of audio where it matters
+#   SECONDS_OF_AUDIO=600 bench/run.sh   a shorter run
+set -euo pipefail
+cd "$(dirname "$0")/.."
+hour="${SECONDS_OF_AUDIO:-3600}"
+scripts/build.sh release >/dev/null
+bin=build/release
+work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+results="$work/results.txt"
+: >"$results"
+row() { printf '| %s | %s | %s | %s |\n' "$1" "$2" "$3" "$4" | tee -a "$results" >/dev/null; }
+
+echo "== 1. per-buffer append (Google Benchmark)" >&2
+"$bin/bench/append/append_bench" --benchmark_min_time=0.5 2>/dev/null | tee "$work/append.txt" >&2
+grep -E '^\| ' "$work/append.txt" | tee -a "$results" >/dev/null || true
+
+echo "== 2. latency of processSampleBuffer over ${hour} s of 1,024-frame buffers" >&2
+"$bin/bench/latency/call_latency" "$hour" | tee "$work/latency.txt" >&2
+read -r median p99 p999 max < <(awk '/median/ {print $2, $5, $8, $11}' "$work/latency.txt")
+row "call latency (median / p99 / p99.9 / max)" "${median} / ${p99} / ${p999} / ${max} us" "budget 21,333 us" "max/budget $(awk -v m="$max" 'BEGIN{printf "%.4f", m/21333}')"
+
+echo "== 3. end to end: ${hour} s broadcast through the host vs sox on the same file" >&2
+input="$work/input.wav"
+sox -n -r 44100 -c 2 -b 16 -e signed-integer "$input" synth "$hour" sine 440 vol 0.5
+host_run() {
+  "$bin/extension/broadcast-extension" --quiet --app-source "file:$input" --app-format s16be \
+    --app-rate 44100 --app-channels 2 --mic-source sine:300 --video-rate 60 \
+    --container-root "$work/containers" --temp-dir "$work" >/dev/null
+}
+sox_run() { sox "$input" -e signed-integer -b 16 "$work/sox-out.wav"; }
+timed() { local t0 t1; t0=$(date +%s.%N); "$@"; t1=$(date +%s.%N); awk -v a="$t0" -v b="$t1" 'BEGIN{printf "%.3f\n", b-a}'; }
+host_times=(); sox_times=()
+for _ in 1 2 3; do host_times+=("$(timed host_run)"); sox_times+=("$(timed sox_run)"); done
+med() { printf '%s\n' "$@" | sort -n | sed -n 2p; }
+h=$(med "${host_times[@]}"); s=$(med "${sox_times[@]}")
+row "end to end, ${hour} s 16-bit stereo 44.1 kHz + mic + 60 video/s" "host ${h} s" "sox ${s} s" "ratio $(awk -v a="$h" -v b="$s" 'BEGIN{printf "%.2f", a/b}')"
+rm -f "$work/sox-out.wav"
+
+echo "== 4. hand-over of a ${hour} s recording vs cp" >&2
+"$bin/bench/handover/handover_bench" "$hour" 5 | tee "$work/handover.txt" >&2
+read -r ours cpms ratio < <(awk '{print $(NF-8), $(NF-4), $NF}' "$work/handover.txt")
+row "hand-over (endBroadcast vs cp, same directory)" "ours ${ours} ms" "cp ${cpms} ms" "ratio ${ratio}"
+
+echo "== 5. peak resident memory of the host" >&2
+rss() {
+  /usr/bin/time -f '%M' "$bin/extension/broadcast-extension" --quiet --duration "$1" --video-rate 60 \
+    --container-root "$work/containers" --temp-dir "$work" 2>&1 >/dev/null | tail -n 1
+}
+m1=$(rss 60); m2=$(rss "$hour")
+row "peak RSS, 60 s vs ${hour} s broadcast" "${m1} KiB" "${m2} KiB" "ratio $(awk -v a="$m2" -v b="$m1" 'BEGIN{printf "%.3f", a/b}')"
+
+echo
+echo "Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -sr), $(g++ --version | head -n1)"
+echo
+echo "| measure | ours | baseline | ratio |"
+echo "|---|---|---|---|"
+cat "$results"

@@ -1,0 +1,244 @@
+#include "InputPipeline.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ChannelRemix.h"
+
+namespace media {
+namespace {
+
+// Samples converted per pass through scratch: small enough to stay in cache.
+constexpr size_t kChunkSamples = 16384;
+
+bool sameDescription(const AudioStreamBasicDescription& a, const AudioStreamBasicDescription& b) {
+    return a.mSampleRate == b.mSampleRate && a.mFormatID == b.mFormatID &&
+           a.mFormatFlags == b.mFormatFlags && a.mBytesPerPacket == b.mBytesPerPacket &&
+           a.mFramesPerPacket == b.mFramesPerPacket && a.mBytesPerFrame == b.mBytesPerFrame &&
+           a.mChannelsPerFrame == b.mChannelsPerFrame && a.mBitsPerChannel == b.mBitsPerChannel;
+}
+
+template <typename T>
+void ensureSize(std::vector<T>& v, size_t n) {
+    if (v.size() < n) v.resize(n);
+}
+
+}  // namespace
+
+InputPipeline::InputPipeline(const WaveFormat& output)
+    : output_(output),
+      intEncoder_(convert::selectIntEncoder(output.bitsPerSample)),
+      realEncoder_(convert::selectRealEncoder(output.bitsPerSample)) {}
+
+AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& file) {
+    const AudioStreamBasicDescription* description =
+        CMAudioFormatDescriptionGetStreamBasicDescription(CMSampleBufferGetFormatDescription(buffer));
+    if (buffer == nullptr) {
+        problem_ = "There is no sample buffer.";
+        return AppendOutcome::Refused;
+    }
+    if (description == nullptr) {
+        problem_ = "The sample buffer doesn\u2019t hold audio.";
+        return AppendOutcome::Refused;
+    }
+
+    convert::StreamLayout layout = layout_;
+    const bool known = haveFormat_ && sameDescription(*description, description_);
+    if (!known && !convert::layoutFromDescription(*description, layout, problem_))
+        return AppendOutcome::Refused;
+    const std::span<const AudioBuffer> buffers = CMSampleBufferGetAudioBuffers(buffer);
+    const CMItemCount frames = CMSampleBufferGetNumSamples(buffer);
+    if (!convert::buffersHoldFrames(layout, buffers, frames, problem_)) return AppendOutcome::Refused;
+    // An empty buffer changes nothing; its format is taken up by the first
+    // buffer of that format that brings audio (whose size bounds the scratch).
+    if (frames == 0) return AppendOutcome::Appended;
+    if (!known) {
+        if (!file.isWriting()) return AppendOutcome::WriteFailed;
+        if (!adopt(*description, layout, file)) {
+            return file.isWriting() ? AppendOutcome::Refused : AppendOutcome::WriteFailed;
+        }
+    }
+
+    // Frame counts fit in size_t: each buffer holds them in at most 4 GiB.
+    const auto count = static_cast<size_t>(frames);
+    bool written = false;
+    switch (route_) {
+        case Route::Direct: written = convertDirect(buffers, count, file); break;
+        case Route::IntegerPasses: written = convertIntegers(buffers, count, file); break;
+        case Route::RealPasses: written = convertReals(buffers, count, file); break;
+        case Route::Adapt: written = adapt(buffers, count, file); break;
+    }
+    return written ? AppendOutcome::Appended : AppendOutcome::WriteFailed;
+}
+
+bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
+                          const convert::StreamLayout& layout, WaveFileWriter& file) {
+    const bool sameRate = layout.sampleRate == static_cast<double>(output_.sampleRate);
+    const bool sameChannels = layout.channels == output_.channels;
+    if (!sameRate) {
+        const double ratio = layout.sampleRate / output_.sampleRate;
+        if (ratio > kMaxRateRatio || ratio < 1.0 / kMaxRateRatio) {
+            problem_ = "The buffer\u2019s sample rate is too far from the file\u2019s to convert.";
+            return false;
+        }
+    }
+    // The resampler holds audio of the old rate: it goes to the file first.
+    if (resampler_.active() && (sameRate || resampler_.inputRate() != layout.sampleRate)) {
+        resampleTarget_ = &file;
+        const bool flushed = resampler_.flush(&InputPipeline::writeResampled, this);
+        resampleTarget_ = nullptr;
+        if (!flushed) {
+            haveFormat_ = false;
+            return false;
+        }
+    }
+
+    const uint32_t outFrameBytes = output_.blockAlign();
+    const size_t reservableFrames = std::max<size_t>(1, file.maxReservationBytes() / outFrameBytes);
+    const size_t widest = std::max<size_t>(layout.channels, output_.channels);
+    const size_t cacheFrames = std::max<size_t>(1, kChunkSamples / widest);
+
+    direct_ = nullptr;
+    intDecoder_ = nullptr;
+    realDecoder_ = nullptr;
+    if (sameRate && sameChannels) {
+        if (layout.contiguous()) direct_ = convert::selectDirectConverter(layout.sample, output_.bitsPerSample);
+        if (direct_ != nullptr) {
+            route_ = Route::Direct;
+            chunkFrames_ = reservableFrames;
+        } else if (layout.sample.kind != convert::SampleKind::Float) {
+            route_ = Route::IntegerPasses;
+            intDecoder_ = convert::selectIntDecoder(layout.sample);
+            chunkFrames_ = std::min(cacheFrames, reservableFrames);
+            ensureSize(intScratch_, chunkFrames_ * layout.channels);
+        } else {
+            route_ = Route::RealPasses;
+            realDecoder_ = convert::selectRealDecoder(layout.sample);
+            chunkFrames_ = std::min(cacheFrames, reservableFrames);
+            ensureSize(realScratch_, chunkFrames_ * layout.channels);
+        }
+    } else {
+        route_ = Route::Adapt;
+        realDecoder_ = convert::selectRealDecoder(layout.sample);
+        chunkFrames_ = std::min(cacheFrames, reservableFrames);
+        ensureSize(realScratch_, chunkFrames_ * layout.channels);
+        if (!sameChannels) ensureSize(mixScratch_, chunkFrames_ * output_.channels);
+        if (!sameRate && !resampler_.active()) {
+            const size_t pieceFrames = std::min(std::max<size_t>(1, kChunkSamples / output_.channels),
+                                                reservableFrames);
+            if (!resampler_.configure(layout.sampleRate, output_.sampleRate, output_.channels,
+                                      pieceFrames, problem_)) {
+                haveFormat_ = false;
+                return false;
+            }
+        }
+    }
+    description_ = description;
+    layout_ = layout;
+    haveFormat_ = true;
+    return true;
+}
+
+template <typename T, typename Decode>
+void InputPipeline::decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count,
+                                Decode decode, T* out) const {
+    const convert::StreamLayout& l = layout_;
+    if (l.contiguous()) {
+        const auto* src = static_cast<const uint8_t*>(buffers[0].mData) + first * l.bytesPerFrame;
+        decode(src, count * l.channels, out, 1);
+        return;
+    }
+    for (uint32_t c = 0; c < l.channels; ++c) {
+        const auto* src = static_cast<const uint8_t*>(buffers[c].mData) + first * l.bytesPerFrame;
+        decode(src, count, out + c, l.channels);
+    }
+}
+
+bool InputPipeline::convertDirect(std::span<const AudioBuffer> buffers, size_t frames,
+                                  WaveFileWriter& file) {
+    const auto* src = static_cast<const uint8_t*>(buffers[0].mData);
+    const uint32_t inFrameBytes = layout_.bytesPerFrame;
+    const uint32_t outFrameBytes = output_.blockAlign();
+    for (size_t done = 0; done < frames;) {
+        const size_t n = std::min(chunkFrames_, frames - done);
+        uint8_t* dst = file.reserve(n * outFrameBytes);
+        if (dst == nullptr) return false;
+        clipped_ += direct_(src + done * inFrameBytes, n * output_.channels, dst);
+        if (!file.commit(n)) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool InputPipeline::convertIntegers(std::span<const AudioBuffer> buffers, size_t frames,
+                                    WaveFileWriter& file) {
+    for (size_t done = 0; done < frames;) {
+        const size_t n = std::min(chunkFrames_, frames - done);
+        decodeChunk(buffers, done, n, intDecoder_, intScratch_.data());
+        uint8_t* dst = file.reserve(n * output_.blockAlign());
+        if (dst == nullptr) return false;
+        clipped_ += intEncoder_(intScratch_.data(), n * output_.channels, dst);
+        if (!file.commit(n)) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool InputPipeline::convertReals(std::span<const AudioBuffer> buffers, size_t frames,
+                                 WaveFileWriter& file) {
+    for (size_t done = 0; done < frames;) {
+        const size_t n = std::min(chunkFrames_, frames - done);
+        decodeChunk(buffers, done, n, realDecoder_, realScratch_.data());
+        if (!writeReal(realScratch_.data(), n, file)) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool InputPipeline::adapt(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file) {
+    for (size_t done = 0; done < frames;) {
+        const size_t n = std::min(chunkFrames_, frames - done);
+        decodeChunk(buffers, done, n, realDecoder_, realScratch_.data());
+        const double* mixed = realScratch_.data();
+        if (layout_.channels != output_.channels) {
+            convert::remixChannels(realScratch_.data(), layout_.channels, mixScratch_.data(),
+                                   output_.channels, n);
+            mixed = mixScratch_.data();
+        }
+        bool ok = true;
+        if (resampler_.active()) {
+            resampleTarget_ = &file;
+            ok = resampler_.process(mixed, n, &InputPipeline::writeResampled, this);
+            resampleTarget_ = nullptr;
+        } else {
+            ok = writeReal(mixed, n, file);
+        }
+        if (!ok) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool InputPipeline::writeReal(const double* samples, size_t frames, WaveFileWriter& file) {
+    uint8_t* dst = file.reserve(frames * output_.blockAlign());
+    if (dst == nullptr) return false;
+    clipped_ += realEncoder_(samples, frames * output_.channels, dst);
+    return file.commit(frames);
+}
+
+bool InputPipeline::writeResampled(void* self, const double* frames, size_t count) {
+    auto* pipeline = static_cast<InputPipeline*>(self);
+    return pipeline->writeReal(frames, count, *pipeline->resampleTarget_);
+}
+
+bool InputPipeline::finish(WaveFileWriter& file) {
+    if (!resampler_.active()) return true;
+    resampleTarget_ = &file;
+    const bool ok = resampler_.flush(&InputPipeline::writeResampled, this);
+    resampleTarget_ = nullptr;
+    // The next buffer of this format needs a resampler again.
+    haveFormat_ = false;
+    return ok;
+}
+
+}  // namespace media

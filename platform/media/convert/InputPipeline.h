@@ -1,0 +1,89 @@
+#pragma once
+// Conversion of appended sample buffers to a WAVE file's format.
+//
+// The converter is chosen when a buffer's format differs from the last one,
+// never per sample:
+//   - same rate and channels, a one-pass converter exists: straight from the
+//     buffer into the file's write buffer (the common case: the output
+//     settings come from the first buffer);
+//   - same rate and channels otherwise: decode into scratch, then encode
+//     (integers stay integers, so widening is exact and narrowing rounds);
+//   - another rate or channel count: decode to doubles, remix channels (see
+//     ChannelRemix.h), resample with libsoxr (one resampler while the input
+//     rate stays; flushed when it changes and at the end), encode.
+// Scratch space is sized when the format changes; appends of a known format
+// allocate nothing.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "../../buffers/CMSampleBuffer.h"
+#include "../wave/WaveFileWriter.h"
+#include "../wave/WaveFormat.h"
+#include "Resampler.h"
+#include "SampleCodecs.h"
+#include "StreamLayout.h"
+
+namespace media {
+
+enum class AppendOutcome { Appended, Refused, WriteFailed };
+
+class InputPipeline {
+public:
+    // The widest input/output rate ratio accepted; beyond it a buffer is refused.
+    static constexpr double kMaxRateRatio = 256.0;
+
+    explicit InputPipeline(const WaveFormat& output);
+    InputPipeline(const InputPipeline&) = delete;
+    InputPipeline& operator=(const InputPipeline&) = delete;
+
+    const WaveFormat& outputFormat() const { return output_; }
+
+    // Converts `buffer` into `file`. Refused buffers (see lastProblem())
+    // leave the file untouched.
+    AppendOutcome append(CMSampleBufferRef buffer, WaveFileWriter& file);
+    // Passes on what the resampler still holds. Returns false if writing failed.
+    bool finish(WaveFileWriter& file);
+
+    uint64_t clippedSamples() const { return clipped_; }
+    const std::string& lastProblem() const { return problem_; }
+
+private:
+    enum class Route { Direct, IntegerPasses, RealPasses, Adapt };
+
+    bool adopt(const AudioStreamBasicDescription& description, const convert::StreamLayout& layout,
+               WaveFileWriter& file);
+    bool convertDirect(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
+    bool convertIntegers(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
+    bool convertReals(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
+    bool adapt(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
+    template <typename T, typename Decode>
+    void decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count, Decode decode,
+                     T* out) const;
+    bool writeReal(const double* samples, size_t frames, WaveFileWriter& file);
+    static bool writeResampled(void* self, const double* frames, size_t count);
+
+    WaveFormat output_;
+    uint64_t clipped_ = 0;
+    std::string problem_;
+
+    bool haveFormat_ = false;
+    AudioStreamBasicDescription description_{};
+    convert::StreamLayout layout_{};
+    Route route_ = Route::Direct;
+    size_t chunkFrames_ = 1;
+    convert::DirectConverter direct_ = nullptr;
+    convert::IntDecoder intDecoder_ = nullptr;
+    convert::RealDecoder realDecoder_ = nullptr;
+    convert::IntEncoder intEncoder_ = nullptr;
+    convert::RealEncoder realEncoder_ = nullptr;
+
+    std::vector<int32_t> intScratch_;
+    std::vector<double> realScratch_;
+    std::vector<double> mixScratch_;
+    convert::Resampler resampler_;
+    WaveFileWriter* resampleTarget_ = nullptr;  // the file during a resampler call
+};
+
+}  // namespace media

@@ -1,0 +1,76 @@
+#include "Resampler.h"
+
+#include <soxr.h>
+
+#include <new>
+
+namespace media::convert {
+
+Resampler::~Resampler() { reset(); }
+
+void Resampler::reset() {
+    if (soxr_ != nullptr) soxr_delete(soxr_);
+    soxr_ = nullptr;
+    delete[] out_;
+    out_ = nullptr;
+    inputRate_ = 0;
+    channels_ = 0;
+    outFrames_ = 0;
+}
+
+bool Resampler::configure(double inputRate, double outputRate, uint32_t channels,
+                          size_t maxOutputFrames, std::string& problem) {
+    reset();
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    soxr_error_t error = nullptr;
+    soxr_t s = soxr_create(inputRate, outputRate, channels, &error, &io, &quality, &runtime);
+    if (s == nullptr || error != nullptr) {
+        if (s != nullptr) soxr_delete(s);
+        problem = std::string("The resampler couldn\u2019t be set up: ") + soxr_strerror(error) + ".";
+        return false;
+    }
+    soxr_ = s;
+    inputRate_ = inputRate;
+    channels_ = channels;
+    outFrames_ = maxOutputFrames == 0 ? 1 : maxOutputFrames;
+    out_ = new double[outFrames_ * channels_];
+    return true;
+}
+
+bool Resampler::process(const double* frames, size_t count, Output output, void* context) {
+    if (soxr_ == nullptr) return false;
+    size_t consumed = 0;
+    for (;;) {
+        size_t used = 0;
+        size_t made = 0;
+        // A non-null input with no frames left still drains ready output;
+        // only a null input would end the stream.
+        if (soxr_process(soxr_, frames + consumed * channels_, count - consumed, &used, out_,
+                         outFrames_, &made) != nullptr)
+            return false;
+        consumed += used;
+        if (made > 0 && !output(context, out_, made)) return false;
+        if (consumed == count && made < outFrames_) return true;
+        if (used == 0 && made == 0) return false;  // no progress: never spin
+    }
+}
+
+bool Resampler::flush(Output output, void* context) {
+    if (soxr_ == nullptr) return true;
+    bool ok = true;
+    for (;;) {
+        size_t made = 0;
+        if (soxr_process(soxr_, nullptr, 0, nullptr, out_, outFrames_, &made) != nullptr) break;
+        if (made == 0) break;
+        if (!output(context, out_, made)) {
+            ok = false;
+            break;
+        }
+    }
+    reset();
+    return ok;
+}
+
+}  // namespace media::convert

@@ -1,0 +1,361 @@
+// The sample converters. Loops are written so GCC vectorises them at -O2/-O3
+// without -march flags: loads and stores through memcpy (buffers may be
+// unaligned), branch-free selects, and rounding by the 1.5*2^52 bias (adding
+// and subtracting it leaves a double rounded to an integer, ties to even, in
+// the default rounding mode) instead of a library call.
+
+#include "SampleCodecs.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace media::convert {
+
+static_assert(std::endian::native == std::endian::little,
+              "the converters store little-endian samples with plain copies");
+
+namespace {
+
+constexpr double kRoundingBias = 6755399441055744.0;  // 1.5 * 2^52
+
+template <unsigned Bits>
+struct OutputRange {
+    static constexpr double scale = static_cast<double>(int64_t{1} << (Bits - 1));
+    static constexpr double hi = scale - 1;
+    static constexpr double lo = -scale;
+};
+
+// Real sample to N-bit integer per SampleRules.h. For |s| >= 2^51 the bias no
+// longer rounds exactly, but such values lie far outside every range and
+// saturate exactly as the rule says. The clip flag goes through a double
+// select because SSE2 has no 64-bit integer compare: counting the comparison
+// directly in an integer keeps GCC from vectorising the loop. NaN fails
+// both range tests, so it is not counted, and the last select makes it 0.
+template <unsigned Bits>
+inline int32_t quantise(double x, uint32_t& clipped) {
+    using Range = OutputRange<Bits>;
+    const double s = x * Range::scale;
+    const double r = (s + kRoundingBias) - kRoundingBias;
+    const double flag = ((r > Range::hi) | (r < Range::lo)) ? 1.0 : 0.0;
+    clipped += static_cast<uint32_t>(static_cast<int32_t>(flag));
+    double c = r < Range::hi ? r : Range::hi;
+    c = c > Range::lo ? c : Range::lo;
+    c = s == s ? c : 0.0;
+    return static_cast<int32_t>(c);
+}
+
+// Rounds a float that is already within int32 range to the nearest integer
+// in the current rounding mode (ties to even by default), as std::nearbyint
+// does. GCC turns __builtin_irintf into one cvtps2dq per four lanes.
+inline int32_t roundFloatToInt(float v) {
+#if defined(__GNUC__) && !defined(__clang__)
+    return __builtin_irintf(v);
+#else
+    return static_cast<int32_t>(std::nearbyint(v));
+#endif
+}
+
+// The same rule for float32 samples, in float lanes (four per SSE2 vector,
+// no widening to double). x * 2^(N-1) is exact in float, and rounding a
+// value clamped to the range equals clamping the rounded value because the
+// bounds are integers. A sample clips when it rounds outside the range: from
+// hi + 0.5 up (that tie rounds to the even hi + 1) and below lo - 0.5 (that
+// tie rounds to the even lo). Both limits, converted to float, keep this
+// meaning at every width: at 24 and 32 bits lo - 0.5 becomes lo, and no float
+// lies between them; at 32 bits hi + 0.5 becomes 2^31. At 32 bits the top
+// value 2^31 - 1 is no float, so clamping happens in integers instead.
+template <unsigned Bits>
+inline int32_t quantiseFloat(float x, uint32_t& clipped) {
+    constexpr double hi = static_cast<double>((int64_t{1} << (Bits - 1)) - 1);
+    constexpr double lo = -hi - 1;
+    constexpr float overFrom = static_cast<float>(hi + 0.5);
+    constexpr float underBelow = static_cast<float>(lo - 0.5);
+    const float s = x * static_cast<float>(-lo);
+    const bool over = s >= overFrom;
+    const bool under = s < underBelow;
+    clipped += static_cast<uint32_t>(over | under);
+    if constexpr (Bits == 32) {
+        // NaN fails both tests and becomes 0 along with the clipped lanes.
+        float c = s < 2147483648.0f ? s : 0.0f;
+        c = c >= -2147483648.0f ? c : 0.0f;
+        int32_t v = roundFloatToInt(c);
+        v = over ? INT32_MAX : v;
+        v = under ? INT32_MIN : v;
+        return v;
+    } else {
+        float c = s < static_cast<float>(hi) ? s : static_cast<float>(hi);
+        c = c > static_cast<float>(lo) ? c : static_cast<float>(lo);
+        c = s == s ? c : 0.0f;
+        return roundFloatToInt(c);
+    }
+}
+
+// Left-justified int32 to N-bit integer per SampleRules.h, in 32-bit lanes:
+// (v + half) >> shift equals (v >> shift) plus the highest dropped bit, and
+// only the largest inputs round up past the top.
+template <unsigned Bits>
+inline int32_t narrow(int32_t v, uint32_t& clipped) {
+    if constexpr (Bits == 32) {
+        return v;
+    } else {
+        constexpr unsigned shift = 32 - Bits;
+        constexpr int32_t hi = (int32_t{1} << (Bits - 1)) - 1;
+        const int32_t r = (v >> shift) + ((v >> (shift - 1)) & 1);
+        const bool over = r > hi;
+        clipped += static_cast<uint32_t>(over);
+        return over ? hi : r;
+    }
+}
+
+// Runs `body(i, clipped)` for every i below count; clip counts accumulate in
+// 32-bit lanes, emptied into the 64-bit total every 2^30 samples.
+template <typename Body>
+inline uint64_t countedLoop(size_t count, Body body) {
+    constexpr size_t kBlock = size_t{1} << 30;
+    uint64_t total = 0;
+    for (size_t start = 0; start < count; start += kBlock) {
+        const size_t end = count - start < kBlock ? count : start + kBlock;
+        uint32_t clipped = 0;
+        for (size_t i = start; i < end; ++i) body(i, clipped);
+        total += clipped;
+    }
+    return total;
+}
+
+template <unsigned Bits>
+inline void store(uint8_t* out, size_t i, int32_t v) {
+    if constexpr (Bits == 8) {
+        out[i] = static_cast<uint8_t>(v + 128);
+    } else if constexpr (Bits == 16) {
+        const auto s = static_cast<int16_t>(v);
+        std::memcpy(out + 2 * i, &s, 2);
+    } else if constexpr (Bits == 24) {
+        out[3 * i] = static_cast<uint8_t>(v);
+        out[3 * i + 1] = static_cast<uint8_t>(v >> 8);
+        out[3 * i + 2] = static_cast<uint8_t>(v >> 16);
+    } else {
+        std::memcpy(out + 4 * i, &v, 4);
+    }
+}
+
+template <typename T>
+inline T loadLittle(const uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Raw container bits as an unsigned number, in the stored byte order.
+template <unsigned Bytes, bool BigEndian>
+inline uint32_t loadContainer(const uint8_t* p) {
+    if constexpr (Bytes == 1) {
+        return p[0];
+    } else if constexpr (Bytes == 2) {
+        const uint16_t v = loadLittle<uint16_t>(p);
+        return BigEndian ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
+    } else if constexpr (Bytes == 3) {
+        return BigEndian ? (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]
+                         : (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+    } else {
+        const uint32_t v = loadLittle<uint32_t>(p);
+        return BigEndian ? __builtin_bswap32(v) : v;
+    }
+}
+
+// Shift puts the valid bits at the top; the mask clears bits below them
+// (padding of a high-aligned 24-bit container); Flip turns offset-binary
+// (unsigned) into two's complement.
+template <unsigned Bytes, bool BigEndian, unsigned Shift, uint32_t Mask, bool Flip>
+void decodeInt(const uint8_t* src, size_t count, int32_t* out, size_t stride) {
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t v = (loadContainer<Bytes, BigEndian>(src + i * Bytes) << Shift) & Mask;
+        if constexpr (Flip) v ^= 0x80000000u;
+        out[i * stride] = static_cast<int32_t>(v);
+    }
+}
+
+template <unsigned Bytes, bool BigEndian, unsigned Shift, uint32_t Mask, bool Flip>
+void decodeIntToReal(const uint8_t* src, size_t count, double* out, size_t stride) {
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t v = (loadContainer<Bytes, BigEndian>(src + i * Bytes) << Shift) & Mask;
+        if constexpr (Flip) v ^= 0x80000000u;
+        out[i * stride] = static_cast<double>(static_cast<int32_t>(v)) * (1.0 / 2147483648.0);
+    }
+}
+
+template <typename F, bool BigEndian>
+inline double loadReal(const uint8_t* p) {
+    if constexpr (sizeof(F) == 4) {
+        uint32_t bits = loadLittle<uint32_t>(p);
+        if constexpr (BigEndian) bits = __builtin_bswap32(bits);
+        return static_cast<double>(std::bit_cast<float>(bits));
+    } else {
+        uint64_t bits = loadLittle<uint64_t>(p);
+        if constexpr (BigEndian) bits = __builtin_bswap64(bits);
+        return std::bit_cast<double>(bits);
+    }
+}
+
+template <typename F, bool BigEndian>
+void decodeReal(const uint8_t* src, size_t count, double* out, size_t stride) {
+    for (size_t i = 0; i < count; ++i) out[i * stride] = loadReal<F, BigEndian>(src + i * sizeof(F));
+}
+
+template <unsigned Bits>
+uint64_t encodeInt(const int32_t* in, size_t count, uint8_t* out) {
+    return countedLoop(count, [&](size_t i, uint32_t& clipped) {
+        store<Bits>(out, i, narrow<Bits>(in[i], clipped));
+    });
+}
+
+template <unsigned Bits>
+uint64_t encodeReal(const double* in, size_t count, uint8_t* out) {
+    return countedLoop(count, [&](size_t i, uint32_t& clipped) {
+        store<Bits>(out, i, quantise<Bits>(in[i], clipped));
+    });
+}
+
+// Little-endian floats straight to output bytes.
+template <typename F, unsigned Bits>
+uint64_t convertReal(const uint8_t* src, size_t count, uint8_t* out) {
+    return countedLoop(count, [&](size_t i, uint32_t& clipped) {
+        const F x = loadLittle<F>(src + i * sizeof(F));
+        if constexpr (sizeof(F) == 4) {
+            store<Bits>(out, i, quantiseFloat<Bits>(x, clipped));
+        } else {
+            store<Bits>(out, i, quantise<Bits>(x, clipped));
+        }
+    });
+}
+
+uint64_t copySamples(const uint8_t* src, size_t count, uint8_t* out, size_t bytes) {
+    std::memcpy(out, src, count * bytes);
+    return 0;
+}
+
+template <unsigned Bytes>
+uint64_t copyConverter(const uint8_t* src, size_t count, uint8_t* out) {
+    return copySamples(src, count, out, Bytes);
+}
+
+uint64_t swap16Converter(const uint8_t* src, size_t count, uint8_t* out) {
+    swapInt16(src, count, out);
+    return 0;
+}
+
+// Instantiates a decoder template for one integer encoding.
+template <template <unsigned, bool, unsigned, uint32_t, bool> class Pick, typename Fn>
+Fn pickInt(const SampleEncoding& e) {
+    const bool flip = e.kind == SampleKind::UnsignedInt;
+    const bool be = e.bigEndian;
+    auto pick = [&]<unsigned Bytes, unsigned Shift, uint32_t Mask>() -> Fn {
+        if (be) return flip ? Pick<Bytes, true, Shift, Mask, true>::fn : Pick<Bytes, true, Shift, Mask, false>::fn;
+        return flip ? Pick<Bytes, false, Shift, Mask, true>::fn : Pick<Bytes, false, Shift, Mask, false>::fn;
+    };
+    switch (e.containerBytes) {
+        case 1: return pick.template operator()<1, 24, 0xFFFFFFFFu>();
+        case 2: return pick.template operator()<2, 16, 0xFFFFFFFFu>();
+        case 3: return pick.template operator()<3, 8, 0xFFFFFFFFu>();
+        case 4:
+            if (e.validBits == 32) return pick.template operator()<4, 0, 0xFFFFFFFFu>();
+            return e.alignedHigh ? pick.template operator()<4, 0, 0xFFFFFF00u>()
+                                 : pick.template operator()<4, 8, 0xFFFFFF00u>();
+        default: return nullptr;
+    }
+}
+
+template <unsigned Bytes, bool BE, unsigned Shift, uint32_t Mask, bool Flip>
+struct IntDecoderOf {
+    static constexpr IntDecoder fn = &decodeInt<Bytes, BE, Shift, Mask, Flip>;
+};
+template <unsigned Bytes, bool BE, unsigned Shift, uint32_t Mask, bool Flip>
+struct RealDecoderOfInt {
+    static constexpr RealDecoder fn = &decodeIntToReal<Bytes, BE, Shift, Mask, Flip>;
+};
+
+template <typename F>
+DirectConverter convertRealTo(unsigned outBits) {
+    switch (outBits) {
+        case 8: return &convertReal<F, 8>;
+        case 16: return &convertReal<F, 16>;
+        case 24: return &convertReal<F, 24>;
+        case 32: return &convertReal<F, 32>;
+        default: return nullptr;
+    }
+}
+
+}  // namespace
+
+uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
+    return convertReal<float, 32>(src, count, out);
+}
+
+uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
+    return convertReal<float, 16>(src, count, out);
+}
+
+void swapInt16(const uint8_t* src, size_t count, uint8_t* out) {
+    for (size_t i = 0; i < count; ++i) {
+        uint16_t v;
+        std::memcpy(&v, src + 2 * i, 2);
+        v = static_cast<uint16_t>((v >> 8) | (v << 8));
+        std::memcpy(out + 2 * i, &v, 2);
+    }
+}
+
+IntDecoder selectIntDecoder(const SampleEncoding& e) {
+    if (e.kind == SampleKind::Float) return nullptr;
+    return pickInt<IntDecoderOf, IntDecoder>(e);
+}
+
+RealDecoder selectRealDecoder(const SampleEncoding& e) {
+    if (e.kind != SampleKind::Float) return pickInt<RealDecoderOfInt, RealDecoder>(e);
+    if (e.containerBytes == 4) return e.bigEndian ? &decodeReal<float, true> : &decodeReal<float, false>;
+    if (e.containerBytes == 8) return e.bigEndian ? &decodeReal<double, true> : &decodeReal<double, false>;
+    return nullptr;
+}
+
+IntEncoder selectIntEncoder(unsigned outBits) {
+    switch (outBits) {
+        case 8: return &encodeInt<8>;
+        case 16: return &encodeInt<16>;
+        case 24: return &encodeInt<24>;
+        case 32: return &encodeInt<32>;
+        default: return nullptr;
+    }
+}
+
+RealEncoder selectRealEncoder(unsigned outBits) {
+    switch (outBits) {
+        case 8: return &encodeReal<8>;
+        case 16: return &encodeReal<16>;
+        case 24: return &encodeReal<24>;
+        case 32: return &encodeReal<32>;
+        default: return nullptr;
+    }
+}
+
+DirectConverter selectDirectConverter(const SampleEncoding& e, unsigned outBits) {
+    if (e.kind == SampleKind::Float) {
+        if (e.bigEndian) return nullptr;
+        return e.containerBytes == 4 ? convertRealTo<float>(outBits) : convertRealTo<double>(outBits);
+    }
+    const bool packed = e.containerBytes * 8u == e.validBits;
+    if (!packed || e.validBits != outBits) return nullptr;
+    // The output is signed except at 8 bits, where it is offset binary.
+    const SampleKind outKind = outBits == 8 ? SampleKind::UnsignedInt : SampleKind::SignedInt;
+    if (e.kind != outKind) return nullptr;
+    if (!e.bigEndian || outBits == 8) {
+        switch (outBits) {
+            case 8: return &copyConverter<1>;
+            case 16: return &copyConverter<2>;
+            case 24: return &copyConverter<3>;
+            case 32: return &copyConverter<4>;
+            default: return nullptr;
+        }
+    }
+    return outBits == 16 ? &swap16Converter : nullptr;
+}
+
+}  // namespace media::convert

@@ -1,0 +1,104 @@
+#pragma once
+// A WAVE file being written: the header, the samples appended after it
+// through a user-space buffer, and the header's size fields kept current.
+//
+// Samples go in whole frames: the caller reserves room in the buffer,
+// converts into it and commits the frames. Most commits make no system call;
+// the buffer is written out when full. At least once per second of audio the
+// buffer is written out and the header rewritten with the sizes so far, so a
+// process killed mid-recording leaves a readable file holding all but the
+// last second. A failed write (full disk, file size limit) stops the writer;
+// finish() then completes the header for the whole frames that reached the
+// file. A writer destroyed without finish() closes the file as it stands.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "ByteSink.h"
+#include "WaveFormat.h"
+
+namespace media {
+
+class WaveFileWriter {
+public:
+    struct Options {
+        size_t bufferBytes = 512 * 1024;  // user-space buffer; raised to at least one frame
+        // Sample bytes assumed to be in the file already when writing starts.
+        // The file then holds a hole of that length before the first sample;
+        // this exists so tests reach the 4 GiB limit without writing 4 GiB.
+        uint64_t initialDataBytes = 0;
+    };
+
+    explicit WaveFileWriter(std::unique_ptr<ByteSink> sink);
+    WaveFileWriter(std::unique_ptr<ByteSink> sink, Options options);
+    ~WaveFileWriter();
+    WaveFileWriter(const WaveFileWriter&) = delete;
+    WaveFileWriter& operator=(const WaveFileWriter&) = delete;
+
+    // Writes the header for `format` (which must have a nonzero block align)
+    // and allocates the buffer. Returns false with errorNumber() set on failure.
+    bool begin(const WaveFormat& format);
+    bool isWriting() const { return state_ == State::Writing; }
+    bool hasFailed() const { return state_ == State::Failed; }
+    // errno of the failure that stopped the writer, or 0.
+    int errorNumber() const { return errno_; }
+    const WaveFormat& format() const { return format_; }
+
+    // The most bytes one reservation may ask for: a whole number of frames.
+    size_t maxReservationBytes() const { return reservationLimit_; }
+    // Room for `bytes` (at most maxReservationBytes()) in the buffer, writing
+    // the buffer out first when it lacks the room; null once the writer stopped.
+    uint8_t* reserve(size_t bytes) {
+        if (state_ != State::Writing || bytes > reservationLimit_) return nullptr;
+        if (capacity_ - used_ < bytes && !flushBuffer()) return nullptr;
+        return buffer_.get() + used_;
+    }
+    // Adds `frames` whole frames (`frames * blockAlign` bytes) converted into
+    // the last reservation. Returns false when keeping the file current failed.
+    bool commit(uint64_t frames) {
+        if (state_ != State::Writing) return false;
+        used_ += static_cast<size_t>(frames) * format_.blockAlign();
+        frames_ += frames;
+        framesSinceCheckpoint_ += frames;
+        if (framesSinceCheckpoint_ >= format_.sampleRate) return checkpoint();
+        return true;
+    }
+
+    // Writes out the buffer and completes the header, then closes the sink.
+    // After a failed write, completes the header for the whole frames that
+    // reached the file and returns false. Returns false if not writing.
+    bool finish();
+
+    // Frames in the file, counting those still in the buffer.
+    uint64_t frameCount() const { return frames_; }
+    uint64_t dataBytes() const { return frames_ * format_.blockAlign(); }
+
+private:
+    enum class State { Idle, Writing, Failed, Closed };
+
+    bool flushBuffer();
+    bool checkpoint();
+    bool writeHeaderFor(uint64_t dataBytes);
+    void fail(int errnum);
+    void completeAfterFailure();
+
+    std::unique_ptr<ByteSink> sink_;
+    Options options_;
+    State state_ = State::Idle;
+    int errno_ = 0;
+    WaveFormat format_{};
+    size_t headerBytes_ = 0;
+    uint64_t initialDataBytes_ = 0;
+
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t capacity_ = 0;
+    size_t reservationLimit_ = 0;
+    size_t used_ = 0;
+
+    uint64_t frames_ = 0;                // committed frames (buffered ones included)
+    uint64_t bytesOnDisk_ = 0;           // sample bytes that reached the sink
+    uint64_t framesSinceCheckpoint_ = 0;
+};
+
+}  // namespace media

@@ -1,0 +1,31 @@
+#pragma once
+// Runs the real broadcast-extension program in a child process, with its
+// standard error captured, optional resource limits, and an optional kill.
+
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+struct HostRun {
+    int exitStatus = -1;      // exit code, or -1 when killed by a signal
+    int signal = 0;           // the signal that ended it, if any
+    std::string standardOutput;
+    std::string standardError;
+
+    // Log lines of the system (after the "process[pid:tid] " prefix).
+    std::vector<std::string> logMessages() const;
+};
+
+struct HostLaunch {
+    std::vector<std::string> arguments;
+    long fileSizeLimit = -1;     // RLIMIT_FSIZE in bytes; -1: none
+    int killAfterMillis = -1;    // SIGKILL after this long; -1: never
+};
+
+HostRun runHost(const HostLaunch& launch);
+
+// The program under test.
+const char* hostProgram();
+
+}  // namespace testing_support
