@@ -13,6 +13,7 @@
 
 #include "FileCopy.h"
 #include "PrivateDirectory.h"
+#include "UniqueDescriptor.h"
 
 namespace {
 
@@ -46,21 +47,7 @@ std::string temporaryParent() {
     return "/tmp";
 }
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
+using platform::files::UniqueDescriptor;
 
 void setError(NSErrorPtr* out, NSErrorPtr error) {
     if (out != nullptr) *out = std::move(error);
@@ -141,7 +128,7 @@ bool NSFileManager::copyItemAtURL(const NSURL& source, const std::optional<NSURL
     const std::string& from = source.path();
     const std::string& to = destination->path();
 
-    Descriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueDescriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!in) {
         setError(error, NSError::errorWithPOSIXCode(errno, "copy", from, to));
         return false;
@@ -153,7 +140,7 @@ bool NSFileManager::copyItemAtURL(const NSURL& source, const std::optional<NSURL
     }
 
     const auto [directory, name] = platform::files::splitPath(to);
-    Descriptor dir(platform::files::openPrivateDirectory(directory));
+    UniqueDescriptor dir(platform::files::openPrivateDirectory(directory));
     if (!dir) {
         setError(error, NSError::errorWithPOSIXCode(errno, "copy", from, to));
         return false;
@@ -165,7 +152,7 @@ bool NSFileManager::copyItemAtURL(const NSURL& source, const std::optional<NSURL
     }
 
     const std::string partial = partialName(name);
-    Descriptor out(::openat(dir.get(), partial.c_str(),
+    UniqueDescriptor out(::openat(dir.get(), partial.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out) {
         setError(error, NSError::errorWithPOSIXCode(errno, "copy", from, to));

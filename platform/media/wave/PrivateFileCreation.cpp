@@ -1,5 +1,8 @@
 #include "PrivateFileCreation.h"
 
+#include "../../files/PrivateDirectory.h"
+#include "../../files/UniqueDescriptor.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -36,29 +39,11 @@ NSErrorPtr unsafeDirectoryError(std::string_view directory, std::string_view rea
                                      std::move(info));
 }
 
-class DirectoryHandle {
-public:
-    explicit DirectoryHandle(int fd) : fd_(fd) {}
-    ~DirectoryHandle() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    DirectoryHandle(const DirectoryHandle&) = delete;
-    DirectoryHandle& operator=(const DirectoryHandle&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 }  // namespace
 
 CreatedFile createFileInPrivateDirectory(std::string_view path) {
     CreatedFile result;
-    const size_t slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    std::string directory = slash == std::string_view::npos ? std::string(".")
-                            : slash == 0                    ? std::string("/")
-                                                            : std::string(path.substr(0, slash));
+    const auto [directory, name] = platform::files::splitPath(path);
     if (name.empty() || name == "." || name == "..") {
         result.error = fileError(EISDIR,
                                  "The file " + quoted(path) +
@@ -67,43 +52,24 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
         return result;
     }
 
-    const DirectoryHandle dir(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir.get() < 0) {
+    const platform::files::UniqueDescriptor dir(platform::files::openPrivateDirectory(directory));
+    if (!dir) {
         const int err = errno;
-        if (err == ELOOP || err == ENOTDIR) {
-            // O_NOFOLLOW on a link gives ELOOP; O_DIRECTORY on one may give ENOTDIR.
-            struct stat st{};
-            if (::lstat(directory.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-                result.error = unsafeDirectoryError(directory, "The folder is a symbolic link.");
-                return result;
-            }
+        if (err == ELOOP) {
+            result.error = unsafeDirectoryError(directory, "The folder is a symbolic link.");
+        } else if (err == EPERM) {
+            result.error = unsafeDirectoryError(
+                directory, "The folder belongs to another user or is writable by other users.");
+        } else {
+            result.error = fileError(err,
+                                     "The file " + quoted(name) + " couldn\u2019t be saved because the folder " +
+                                         quoted(directory) + " couldn\u2019t be opened.",
+                                     directory);
         }
-        result.error = fileError(err,
-                                 "The file " + quoted(name) + " couldn\u2019t be saved because the folder " +
-                                     quoted(directory) + " couldn\u2019t be opened.",
-                                 directory);
         return result;
     }
 
-    struct stat st{};
-    if (::fstat(dir.get(), &st) != 0) {
-        result.error = fileError(errno, "The folder " + quoted(directory) + " couldn\u2019t be examined.",
-                                 directory);
-        return result;
-    }
-    if (st.st_uid != ::geteuid()) {
-        result.error = unsafeDirectoryError(
-            directory, "The folder belongs to user " + std::to_string(st.st_uid) + ", not to user " +
-                           std::to_string(::geteuid()) + ".");
-        return result;
-    }
-    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        result.error = unsafeDirectoryError(directory, "The folder is writable by other users.");
-        return result;
-    }
-
-    const std::string fileName(name);
-    const int fd = ::openat(dir.get(), fileName.c_str(),
+    const int fd = ::openat(dir.get(), name.c_str(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int err = errno;
