@@ -153,6 +153,28 @@ TEST_F(HostFaults, ContainerReplacedByAFileOrALinkGivesNoDestination) {
     EXPECT_TRUE(fs::is_empty(temp / "elsewhere"));
 }
 
+TEST_F(HostFaults, UnwritableContainerRootGivesNoDestination) {
+    fs::create_directories(containerRoot());
+    HostLaunch launch = broadcast(1);
+    if (::geteuid() == 0) {
+        // Permissions do not bind root: run the program as an ordinary user
+        // who may write its temporary directory but not the container root.
+        constexpr int kNobody = 65534;
+        fs::permissions(temp.path(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        fs::permissions(tempParent(), fs::perms::all | fs::perms::sticky_bit);
+        launch.runAsUser = kNobody;
+    } else {
+        fs::permissions(containerRoot(), fs::perms::owner_read | fs::perms::owner_exec);
+    }
+    const HostRun run = runHost(launch);
+    const auto log = run.logMessages();
+    ASSERT_EQ(log.size(), 1u) << run.standardError;
+    EXPECT_EQ(log[0].rfind("++error ", 0), 0u);
+    EXPECT_NE(log[0].find("container"), std::string::npos) << log[0];
+    EXPECT_TRUE(fs::is_empty(containerRoot()));
+    EXPECT_NE(run.exitStatus, 0);
+}
+
 TEST_F(HostFaults, TemporaryDirectoryThatIsALinkOrAnotherUsersIsRefused) {
     fs::create_directories(tempParent());
     fs::create_directories(temp / "victim");

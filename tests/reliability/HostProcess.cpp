@@ -1,6 +1,7 @@
 #include "HostProcess.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -40,6 +41,10 @@ HostRun runHost(const HostLaunch& launch) {
             ::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (launch.runAsUser >= 0) {
+            const auto id = static_cast<uid_t>(launch.runAsUser);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0) ::_exit(126);
         }
         std::vector<char*> argv{const_cast<char*>(hostProgram())};
         for (const auto& a : launch.arguments) argv.push_back(const_cast<char*>(a.c_str()));

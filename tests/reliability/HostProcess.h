@@ -21,6 +21,7 @@ struct HostLaunch {
     std::vector<std::string> arguments;
     long fileSizeLimit = -1;     // RLIMIT_FSIZE in bytes; -1: none
     int killAfterMillis = -1;    // SIGKILL after this long; -1: never
+    int runAsUser = -1;          // uid and gid to switch to (needs root); -1: stay
 };
 
 HostRun runHost(const HostLaunch& launch);
