@@ -1,0 +1,117 @@
+// The broadcast host: reads the command line, validates everything it was
+// given, then drives the extension's principal class through the scenario
+// and reports what the broadcasts left in the shared container.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+
+#include "HostError.h"
+#include "SharedRecording.h"
+#include "cli/CommandLine.h"
+#include "progress/ProgressLine.h"
+#include "scenario/HostClock.h"
+#include "scenario/PreparedScenario.h"
+#include "scenario/ScenarioParser.h"
+#include "scenario/ScenarioRunner.h"
+#include "summary/BroadcastTally.h"
+#include "platform/broadcast/NSExtension.h"
+#include "platform/files/NSFileManager.h"
+#include "platform/log/NSLog.h"
+
+namespace host {
+namespace {
+
+std::string absoluteDirectory(const std::string& path, bool create) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) throw HostError(ExitCode::ContainerUnusable, "cannot use \"" + path + "\": " + error.message());
+    if (create && !std::filesystem::exists(absolute, error)) {
+        std::filesystem::create_directories(absolute, error);
+        if (!error)
+            std::filesystem::permissions(absolute, std::filesystem::perms::owner_all,
+                                         std::filesystem::perm_options::replace, error);
+        if (error)
+            throw HostError(ExitCode::ContainerUnusable,
+                            "cannot create \"" + absolute.string() + "\": " + error.message());
+    }
+    if (!std::filesystem::is_directory(absolute, error))
+        throw HostError(ExitCode::ContainerUnusable, "\"" + absolute.string() + "\" is not a directory");
+    return absolute.lexically_normal().string();
+}
+
+// Routes the platform log while the run lasts; puts the old route back after.
+class LogRoute {
+public:
+    LogRoute(bool quiet, ProgressLine* progress) {
+        if (quiet)
+            previous_ = platform::setLogSink([](std::string_view) {});
+        else if (progress != nullptr)
+            previous_ = platform::setLogSink(
+                [progress](std::string_view message) { progress->printAbove(platform::formatLogLine(message)); });
+        else
+            return;
+        routed_ = true;
+    }
+    ~LogRoute() {
+        if (routed_) platform::setLogSink(std::move(previous_));
+    }
+    LogRoute(const LogRoute&) = delete;
+    LogRoute& operator=(const LogRoute&) = delete;
+
+private:
+    bool routed_ = false;
+    platform::LogSink previous_;
+};
+
+int run(int argc, char** argv, const NSExtensionBundle& bundle) {
+    const std::optional<HostOptions> options = parseCommandLine(argc, argv, std::cout);
+    if (!options) return 0;
+
+    // Everything the run needs is checked before the extension sees a call.
+    Scenario scenario = options->scenarioFile ? loadScenarioFile(*options->scenarioFile) : scenarioFromOptions(*options);
+    if (!options->containerRoot.empty())
+        platform::setAppGroupContainerRoot(absoluteDirectory(options->containerRoot, true));
+    if (!options->tempDir.empty()) platform::setTemporaryDirectoryParent(absoluteDirectory(options->tempDir, false));
+    PreparedScenario prepared = prepareScenario(std::move(scenario), STDIN_FILENO);
+
+    std::optional<ProgressLine> progress;
+    if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
+    ProgressLine* progressLine = progress ? &*progress : nullptr;
+    BroadcastTally tally(sharedRecordingPath(bundle), progressLine);
+    {
+        LogRoute route(options->quiet, progressLine);
+        ScenarioRunner runner(bundle.makePrincipalClass, tally, {options->realtime, kHostClockStartNanos});
+        try {
+            runner.run(prepared);
+        } catch (...) {
+            if (progressLine != nullptr) progressLine->finish();
+            throw;
+        }
+    }
+    if (progressLine != nullptr) progressLine->finish();
+
+    if (options->json)
+        printJsonSummary(tally.report(), std::cout);
+    else
+        printTextSummary(tally.report(), std::cout);
+    std::cout.flush();
+    return static_cast<int>(tally.everyEndedBroadcastRecorded() ? ExitCode::Ok : ExitCode::NoRecording);
+}
+
+}  // namespace
+}  // namespace host
+
+int platform::runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle) {
+    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    try {
+        return host::run(argc, argv, bundle);
+    } catch (const host::HostError& error) {
+        std::cerr << program << ": error: " << error.what() << "\n";
+        return static_cast<int>(error.code());
+    } catch (const std::exception& error) {
+        std::cerr << program << ": internal error: " << error.what() << "\n";
+        return static_cast<int>(host::ExitCode::Internal);
+    }
+}

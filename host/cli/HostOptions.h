@@ -1,0 +1,35 @@
+#pragma once
+// What the command line asks of the host.
+
+#include <optional>
+#include <string>
+
+#include "host/scenario/Scenario.h"
+#include "host/scenario/ScenarioParser.h"
+
+namespace host {
+
+struct HostOptions {
+    std::optional<std::string> scenarioFile;
+    std::optional<AudioStreamPlan> app = defaultAppStream();  // none when --app-source none
+    std::optional<AudioStreamPlan> mic = defaultMicStream();
+    double videoRate = 30;               // 0: no video
+    std::optional<double> duration;      // default: the app file's length, else 10 s
+    std::optional<double> pauseAt;
+    std::optional<double> resumeAt;
+    bool finishWithError = false;
+    std::string containerRoot;           // empty: the platform's default
+    std::string tempDir;                 // empty: $TMPDIR
+    bool realtime = false;
+    bool json = false;
+    bool quiet = false;
+};
+
+inline constexpr double kDefaultDurationSeconds = 10;
+
+// The single broadcast the options describe (without --scenario): begin,
+// start with setup information, streams (split around a pause), finish or
+// finish with an error.
+Scenario scenarioFromOptions(const HostOptions& options);
+
+}  // namespace host

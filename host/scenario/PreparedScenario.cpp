@@ -1,0 +1,62 @@
+#include "PreparedScenario.h"
+
+#include <map>
+#include <string>
+
+#include "host/HostError.h"
+
+namespace host {
+namespace {
+
+class SourceBank {
+public:
+    explicit SourceBank(int stdinFd) : stdinFd_(stdinFd) {}
+
+    void newBroadcast() { open_.clear(); }
+
+    std::shared_ptr<AudioSource> get(const std::string& role, const AudioStreamPlan& stream) {
+        if (stream.source.kind == SourceDescription::Kind::Stdin) {
+            if (!stdinRole_.empty() && stdinRole_ != role)
+                throw sourceError("standard input can feed only one stream (it already feeds " + stdinRole_ + ")");
+            stdinRole_ = role;
+        }
+        auto& source = open_[role + "\n" + stream.source.text];
+        if (!source) source = openSource(stream.source, stream.encoding, stdinFd_);
+        return source;
+    }
+
+private:
+    int stdinFd_;
+    std::string stdinRole_;
+    std::map<std::string, std::shared_ptr<AudioSource>> open_;
+};
+
+std::string roleOfBufferType(RPSampleBufferType type) {
+    if (type == RPSampleBufferTypeAudioApp) return "app";
+    if (type == RPSampleBufferTypeAudioMic) return "mic";
+    return "buffers of type " + std::to_string(type);
+}
+
+}  // namespace
+
+PreparedScenario prepareScenario(Scenario scenario, int stdinFd) {
+    PreparedScenario prepared;
+    SourceBank bank(stdinFd);
+    for (const Step& step : scenario.steps) {
+        StepSources sources;
+        if (std::holds_alternative<BeginStep>(step)) bank.newBroadcast();
+        if (const auto* stream = std::get_if<StreamStep>(&step)) {
+            if (stream->app) sources.app = bank.get("app", *stream->app);
+            if (stream->mic) sources.mic = bank.get("mic", *stream->mic);
+        }
+        if (const auto* buffer = std::get_if<BufferStep>(&step)) {
+            if (buffer->kind == BufferStep::Kind::Audio || buffer->kind == BufferStep::Kind::NoFormat)
+                sources.single = bank.get(roleOfBufferType(buffer->type), buffer->audio);
+        }
+        prepared.sources.push_back(std::move(sources));
+    }
+    prepared.scenario = std::move(scenario);
+    return prepared;
+}
+
+}  // namespace host

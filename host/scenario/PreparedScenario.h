@@ -1,0 +1,30 @@
+#pragma once
+// A scenario with every source opened, so that a missing file or a bad
+// source stops the host before its first call on the extension. Within one
+// broadcast a stream role (app, mic) that names the same source again
+// continues it; each new `begin` opens the sources afresh.
+
+#include <memory>
+#include <vector>
+
+#include "Scenario.h"
+#include "host/sources/AudioSource.h"
+
+namespace host {
+
+struct StepSources {
+    std::shared_ptr<AudioSource> app;
+    std::shared_ptr<AudioSource> mic;
+    std::shared_ptr<AudioSource> single;  // a `buffer` step's content
+};
+
+struct PreparedScenario {
+    Scenario scenario;
+    std::vector<StepSources> sources;  // one per step
+};
+
+// Throws HostError: BadSource when a source cannot be opened or standard
+// input would feed more than one stream role.
+PreparedScenario prepareScenario(Scenario scenario, int stdinFd = 0);
+
+}  // namespace host

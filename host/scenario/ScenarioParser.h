@@ -1,0 +1,25 @@
+#pragma once
+// Reads a scenario from JSON:
+//   {"steps": [{"step": "begin"}, {"step": "start", "setupInfo": {...}},
+//              {"step": "stream", "seconds": 10, "app": {...}, "mic": null}, ...]}
+// Malformed JSON is reported with its line and column; an unknown step,
+// an unknown field or a bad value with the step's index (from 1) and name.
+
+#include <string>
+#include <string_view>
+
+#include "Scenario.h"
+
+namespace host {
+
+// Throws HostError (code BadScenario) whose message starts with `name`.
+Scenario parseScenario(std::string_view json, std::string_view name);
+
+// Reads and parses the file at `path`; an unreadable file is also BadScenario.
+Scenario loadScenarioFile(const std::string& path);
+
+// The streams a scenario gets when it does not describe them.
+AudioStreamPlan defaultAppStream();
+AudioStreamPlan defaultMicStream();
+
+}  // namespace host

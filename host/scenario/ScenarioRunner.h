@@ -1,0 +1,64 @@
+#pragma once
+// Plays a prepared scenario against the extension's principal class, the
+// way the platform's broadcast service drives it.
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "PreparedScenario.h"
+#include "StreamScheduler.h"
+#include "platform/broadcast/RPBroadcastSampleHandler.h"
+
+namespace host {
+
+// Hears what the runner does, for progress and the summary.
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    virtual void broadcastBegan(int /*broadcast*/) {}
+    // `broadcastNanos`: the buffer's time since the broadcast began.
+    virtual void bufferDelivered(const DeliveredBuffer& /*buffer*/, int64_t /*broadcastNanos*/) {}
+    // Called once per broadcast, after its first finish or finishWithError.
+    virtual void broadcastEnded(int /*broadcast*/, bool /*withError*/) {}
+};
+
+using HandlerFactory = std::function<std::unique_ptr<RPBroadcastSampleHandler>()>;
+
+struct RunOptions {
+    bool realtime = false;  // sleep until each buffer's presentation time
+    int64_t clockStartNanos = 0;
+};
+
+class ScenarioRunner {
+public:
+    ScenarioRunner(HandlerFactory makeHandler, RunObserver& observer, RunOptions options);
+    ~ScenarioRunner();
+
+    void run(PreparedScenario& prepared);
+
+    // The host clock after the last step.
+    int64_t clockNanos() const { return clockNanos_; }
+
+private:
+    void ensureHandler();
+    void begin(const BeginStep& step);
+    void deliver(const DeliveredBuffer& buffer);
+    void deliverSingle(const BufferStep& step, AudioSource* source);
+    void ended(bool withError);
+    void paceTo(int64_t nanos);
+
+    HandlerFactory makeHandler_;
+    RunObserver& observer_;
+    RunOptions options_;
+    std::unique_ptr<NSExtensionContext> context_;
+    std::unique_ptr<RPBroadcastSampleHandler> handler_;
+    int broadcast_ = 0;
+    bool endReported_ = false;
+    int64_t clockNanos_ = 0;
+    int64_t broadcastStartNanos_ = 0;
+    std::optional<std::pair<std::chrono::steady_clock::time_point, int64_t>> wallAnchor_;
+};
+
+}  // namespace host

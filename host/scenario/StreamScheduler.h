@@ -1,0 +1,31 @@
+#pragma once
+// Delivers one span of a broadcast: the app, mic and video streams' buffers
+// interleaved in presentation-time order (ties: app, mic, video).
+
+#include <cstdint>
+#include <functional>
+
+#include "Scenario.h"
+#include "host/sources/AudioSource.h"
+
+namespace host {
+
+// What the host knows about a buffer it has just delivered.
+struct DeliveredBuffer {
+    CMSampleBufferRef buffer = nullptr;
+    RPSampleBufferType type = 0;
+    int64_t presentationNanos = 0;  // host clock
+    int64_t frames = 0;             // audio frames, 0 for video
+    uint32_t sampleRate = 0;        // audio only
+    uint64_t clipped = 0;           // samples saturated while encoding
+};
+
+using DeliverFunction = std::function<void(const DeliveredBuffer&)>;
+
+// Plays `step` from `startNanos` on the host clock with the given sources
+// (null where the stream is absent). Returns the span's length in
+// nanoseconds: `seconds`, or the app source's length when it has none.
+int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* micSource, int64_t startNanos,
+                  const DeliverFunction& deliver);
+
+}  // namespace host

@@ -1,0 +1,110 @@
+#include "SourceDescription.h"
+
+#include <charconv>
+#include <cmath>
+#include <stdexcept>
+#include <vector>
+
+#include "FileReader.h"
+#include "Generators.h"
+#include "RawPcmReader.h"
+#include "ReaderSource.h"
+
+namespace host {
+namespace {
+
+std::vector<std::string_view> splitColons(std::string_view text) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (true) {
+        const size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon == std::string_view::npos ? colon : colon - start));
+        if (colon == std::string_view::npos) return parts;
+        start = colon + 1;
+    }
+}
+
+template <typename Number>
+bool parseNumber(std::string_view text, Number& value) {
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    return result.ec == std::errc() && result.ptr == end;
+}
+
+[[noreturn]] void invalid(std::string_view text, std::string_view why) {
+    throw std::invalid_argument("bad source \"" + std::string(text) + "\": " + std::string(why));
+}
+
+}  // namespace
+
+SourceDescription parseSourceDescription(std::string_view text) {
+    SourceDescription described;
+    described.text = std::string(text);
+    if (text.starts_with("file:")) {
+        described.kind = SourceDescription::Kind::File;
+        described.path = std::string(text.substr(5));
+        if (described.path.empty()) invalid(text, "no file path after \"file:\"");
+        return described;
+    }
+    const std::vector<std::string_view> parts = splitColons(text);
+    const std::string_view kind = parts[0];
+    if (kind == "sine") {
+        described.kind = SourceDescription::Kind::Sine;
+        if (parts.size() != 2 || !parseNumber(parts[1], described.frequency) || !std::isfinite(described.frequency) ||
+            described.frequency <= 0 || described.frequency > 384000)
+            invalid(text, "write sine:FREQ with FREQ in Hz (0 < FREQ <= 384000)");
+    } else if (kind == "tones" || kind == "melody") {
+        described.kind = SourceDescription::Kind::Melody;
+        if (parts.size() != 1) invalid(text, "tones takes no parameters");
+    } else if (kind == "noise") {
+        described.kind = SourceDescription::Kind::Noise;
+        if (parts.size() > 2 || (parts.size() == 2 && !parseNumber(parts[1], described.seed)))
+            invalid(text, "write noise or noise:SEED with a non-negative integer SEED");
+    } else if (kind == "silence") {
+        described.kind = SourceDescription::Kind::Silence;
+        if (parts.size() != 1) invalid(text, "silence takes no parameters");
+    } else if (kind == "none") {
+        described.kind = SourceDescription::Kind::None;
+        if (parts.size() != 1) invalid(text, "none takes no parameters");
+    } else if (kind == "-") {
+        described.kind = SourceDescription::Kind::Stdin;
+        if (parts.size() == 1) return described;
+        RawInputFormat format;
+        if (parts.size() != 4) invalid(text, "write - or -:FORMAT:RATE:CHANNELS, e.g. -:s16le:48000:2");
+        try {
+            format.layout = parseSampleLayout(parts[1]);
+        } catch (const std::invalid_argument& error) {
+            invalid(text, error.what());
+        }
+        if (!parseNumber(parts[2], format.sampleRate) || format.sampleRate < 1 ||
+            format.sampleRate > kMaxSampleRate)
+            invalid(text, "the rate must be a whole number of Hz in 1.." + std::to_string(kMaxSampleRate));
+        if (!parseNumber(parts[3], format.channels) || format.channels < 1 || format.channels > kMaxChannels)
+            invalid(text, "the channel count must be in 1.." + std::to_string(kMaxChannels));
+        described.stdinFormat = format;
+    } else {
+        invalid(text, "expected sine:FREQ, tones, noise[:SEED], silence, file:PATH, - or none");
+    }
+    return described;
+}
+
+std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding, int stdinFd) {
+    switch (described.kind) {
+        case SourceDescription::Kind::Sine: return std::make_unique<SineGenerator>(described.frequency);
+        case SourceDescription::Kind::Melody: return std::make_unique<MelodyGenerator>();
+        case SourceDescription::Kind::Noise: return std::make_unique<NoiseGenerator>(described.seed);
+        case SourceDescription::Kind::Silence: return std::make_unique<SilenceGenerator>();
+        case SourceDescription::Kind::File:
+            return std::make_unique<ReaderSource>(std::make_unique<FileReader>(described.path));
+        case SourceDescription::Kind::Stdin: {
+            const RawInputFormat format =
+                described.stdinFormat.value_or(RawInputFormat{encoding.layout, encoding.sampleRate, encoding.channels});
+            return std::make_unique<ReaderSource>(
+                std::make_unique<RawPcmReader>(stdinFd, format.layout, format.sampleRate, format.channels));
+        }
+        case SourceDescription::Kind::None: break;
+    }
+    throw std::logic_error("openSource called for no source");
+}
+
+}  // namespace host

@@ -1,0 +1,52 @@
+#pragma once
+// The text that names a stream's source and the source it opens:
+//   sine:FREQ        a sine at FREQ Hz (half full scale)
+//   tones | melody   a short recognisable melody
+//   noise[:SEED]     white noise, reproducible for a seed (default 1)
+//   silence          digital silence
+//   file:PATH        any sound file libsndfile reads, resampled and remixed
+//                    to the stream's encoding when they differ
+//   -[:FMT:RATE:CH]  raw interleaved PCM on standard input; without the
+//                    suffix it is in the stream's own format, rate and channels
+//   none             no stream at all
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "AudioSource.h"
+#include "host/encoding/SampleLayout.h"
+
+namespace host {
+
+struct RawInputFormat {
+    SampleLayout layout;
+    uint32_t sampleRate = 0;
+    uint32_t channels = 0;
+};
+
+struct SourceDescription {
+    enum class Kind { Sine, Melody, Noise, Silence, File, Stdin, None };
+    Kind kind = Kind::Melody;
+    double frequency = 0;                       // Sine
+    uint64_t seed = 1;                          // Noise
+    std::string path;                           // File
+    std::optional<RawInputFormat> stdinFormat;  // Stdin with an explicit format
+    std::string text;                           // as written
+
+    bool finite() const { return kind == Kind::File || kind == Kind::Stdin; }
+};
+
+// Throws std::invalid_argument with a one-line reason when `text` is not a
+// source this grammar names.
+SourceDescription parseSourceDescription(std::string_view text);
+
+// Opens the source for a stream delivered in `encoding` (standard input
+// without a stated format is read in that encoding). Throws HostError with
+// the "bad source" code when a file cannot be read. `described` must not be None.
+std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding,
+                                        int stdinFd = 0);
+
+}  // namespace host

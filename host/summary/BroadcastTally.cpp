@@ -1,0 +1,60 @@
+#include "BroadcastTally.h"
+
+#include <stdexcept>
+
+namespace host {
+
+BroadcastTally::BroadcastTally(std::string recordingPath, ProgressLine* progress) : progress_(progress) {
+    report_.recordingPath = std::move(recordingPath);
+    lastSeen_ = identifyFile(report_.recordingPath);
+}
+
+void BroadcastTally::broadcastBegan(int broadcast) {
+    BroadcastReport entry;
+    entry.index = broadcast;
+    report_.broadcasts.push_back(entry);
+    state_ = ProgressState{};
+    state_.broadcast = broadcast;
+    if (progress_ != nullptr) progress_->update(state_, true);
+}
+
+void BroadcastTally::bufferDelivered(const DeliveredBuffer& buffer, int64_t broadcastNanos) {
+    BroadcastReport& entry = current();
+    switch (buffer.buffer == nullptr ? 0 : buffer.type) {
+        case RPSampleBufferTypeAudioApp:
+            ++entry.buffers.app;
+            if (buffer.sampleRate > 0) entry.appAudioSeconds += static_cast<double>(buffer.frames) / buffer.sampleRate;
+            break;
+        case RPSampleBufferTypeAudioMic: ++entry.buffers.mic; break;
+        case RPSampleBufferTypeVideo: ++entry.buffers.video; break;
+        default: ++entry.buffers.other; break;
+    }
+    entry.clippedByHost += buffer.clipped;
+    state_.broadcastSeconds = static_cast<double>(broadcastNanos) / 1e9;
+    state_.buffers = entry.buffers;
+    state_.appAudioSeconds = entry.appAudioSeconds;
+    if (progress_ != nullptr) progress_->update(state_);
+}
+
+void BroadcastTally::broadcastEnded(int, bool withError) {
+    BroadcastReport& entry = current();
+    entry.end = withError ? BroadcastReport::End::FinishedWithError : BroadcastReport::End::Finished;
+    const std::optional<FileIdentity> now = identifyFile(report_.recordingPath);
+    if (now && now != lastSeen_) {
+        try {
+            entry.recording = inspectRecording(report_.recordingPath);
+        } catch (const std::runtime_error& error) {
+            entry.recordingProblem = error.what();
+        }
+    }
+    lastSeen_ = now;
+    if (progress_ != nullptr) progress_->update(state_, true);
+}
+
+bool BroadcastTally::everyEndedBroadcastRecorded() const {
+    for (const BroadcastReport& entry : report_.broadcasts)
+        if (entry.end != BroadcastReport::End::NotEnded && !entry.recording) return false;
+    return true;
+}
+
+}  // namespace host

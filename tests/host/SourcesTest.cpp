@@ -1,0 +1,185 @@
+// Source names, generators, sound files and raw standard input.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "TestSupport.h"
+#include "host/HostError.h"
+#include "host/sources/Generators.h"
+#include "host/sources/SourceDescription.h"
+
+namespace host {
+namespace {
+
+std::vector<double> readAll(AudioSource& source, size_t frames, uint32_t rate, uint32_t channels, size_t* got = nullptr) {
+    std::vector<double> out(frames * channels);
+    const size_t n = source.read(out, frames, rate, channels);
+    if (got != nullptr) *got = n;
+    out.resize(n * channels);
+    return out;
+}
+
+size_t zeroCrossings(const std::vector<double>& mono) {
+    size_t count = 0;
+    for (size_t i = 1; i < mono.size(); ++i) count += (mono[i - 1] < 0) != (mono[i] < 0) ? 1 : 0;
+    return count;
+}
+
+TEST(SourceDescription, ParsesEveryKind) {
+    EXPECT_EQ(parseSourceDescription("sine:440").kind, SourceDescription::Kind::Sine);
+    EXPECT_DOUBLE_EQ(parseSourceDescription("sine:440.5").frequency, 440.5);
+    EXPECT_EQ(parseSourceDescription("tones").kind, SourceDescription::Kind::Melody);
+    EXPECT_EQ(parseSourceDescription("noise").seed, 1u);
+    EXPECT_EQ(parseSourceDescription("noise:42").seed, 42u);
+    EXPECT_EQ(parseSourceDescription("silence").kind, SourceDescription::Kind::Silence);
+    EXPECT_EQ(parseSourceDescription("none").kind, SourceDescription::Kind::None);
+    EXPECT_EQ(parseSourceDescription("file:/a:b.wav").path, "/a:b.wav");
+    EXPECT_FALSE(parseSourceDescription("-").stdinFormat);
+    const SourceDescription raw = parseSourceDescription("-:f32be:22050:3");
+    ASSERT_TRUE(raw.stdinFormat);
+    EXPECT_EQ(raw.stdinFormat->layout.name(), "f32be");
+    EXPECT_EQ(raw.stdinFormat->sampleRate, 22050u);
+    EXPECT_EQ(raw.stdinFormat->channels, 3u);
+    EXPECT_TRUE(parseSourceDescription("file:x.flac").finite());
+    EXPECT_FALSE(parseSourceDescription("noise").finite());
+}
+
+TEST(SourceDescription, RejectsMalformedNames) {
+    for (const char* text : {"sine", "sine:", "sine:abc", "sine:0", "sine:-5", "sine:nan", "noise:x", "noise:1:2",
+                             "file:", "-:s16le:48000", "-:aac:48000:2", "-:s16le:0:2", "-:s16le:48000:0", "tones:3",
+                             "bogus", ""})
+        EXPECT_THROW(parseSourceDescription(text), std::invalid_argument) << text;
+}
+
+TEST(Generators, SineHasItsFrequencyAndLevel) {
+    SineGenerator sine(1000);
+    const std::vector<double> second = readAll(sine, 48000, 48000, 1);
+    EXPECT_NEAR(static_cast<double>(zeroCrossings(second)), 2000, 2);
+    double peak = 0;
+    for (double v : second) peak = std::max(peak, std::fabs(v));
+    EXPECT_NEAR(peak, 0.5, 1e-3);
+}
+
+TEST(Generators, TimeContinuesAcrossARateChange) {
+    SineGenerator sine(25);
+    readAll(sine, 441, 44100, 1);  // 10 ms: a quarter of a 25 Hz cycle
+    const std::vector<double> next = readAll(sine, 1, 48000, 2);
+    EXPECT_NEAR(next[0], 0.5, 1e-9);
+    EXPECT_EQ(next[0], next[1]);
+}
+
+TEST(Generators, MelodyPlaysItsNotesAndLoops) {
+    EXPECT_NEAR(MelodyGenerator::noteFrequencyAt(0.1), 523.25, 0.01);  // C
+    EXPECT_NEAR(MelodyGenerator::noteFrequencyAt(1.1), 783.99, 0.01);  // G
+    EXPECT_NEAR(MelodyGenerator::noteFrequencyAt(2.1), 880.00, 0.01);  // A
+    EXPECT_NEAR(MelodyGenerator::noteFrequencyAt(8.1), 523.25, 0.01);  // again from the top
+    MelodyGenerator melody;
+    const std::vector<double> samples = readAll(melody, 44100, 44100, 1);
+    double peak = 0;
+    for (double v : samples) peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(peak, 0.3);
+    EXPECT_LT(peak, 1.0);
+    // Repeated notes are heard apart: the level dips between them.
+    EXPECT_LT(std::fabs(samples[22049]), 0.02);
+}
+
+TEST(Generators, NoiseIsReproducibleForASeedAndIndependentPerChannel) {
+    NoiseGenerator a(7), b(7), c(8);
+    const auto first = readAll(a, 1000, 48000, 2);
+    EXPECT_EQ(first, readAll(b, 1000, 48000, 2));
+    EXPECT_NE(first, readAll(c, 1000, 48000, 2));
+    EXPECT_NE(first[0], first[1]);
+    for (double v : first) EXPECT_TRUE(v >= -0.5 && v < 0.5);
+}
+
+TEST(FileSource, DeliversIntegerSamplesExactlyAndEnds) {
+    test::TempDir dir;
+    const std::vector<short> codes{0, 1, -1, 32767, -32768, 12345, -321, 7};
+    test::writeWav16(dir.file("in.wav"), 44100, 2, codes);
+    auto source = openSource(parseSourceDescription("file:" + dir.file("in.wav")), defaultAppEncoding());
+    EXPECT_TRUE(source->finite());
+    size_t got = 0;
+    const std::vector<double> values = readAll(*source, 10, 44100, 2, &got);
+    ASSERT_EQ(got, 4u);
+    for (size_t i = 0; i < codes.size(); ++i) EXPECT_EQ(values[i], codes[i] / 32768.0);
+    EXPECT_EQ(readAll(*source, 10, 44100, 2, &got).size(), 0u);
+}
+
+TEST(FileSource, FitsChannelsToTheStream) {
+    test::TempDir dir;
+    test::writeWav16(dir.file("mono.wav"), 8000, 1, {1000, -2000});
+    test::writeWav16(dir.file("stereo.wav"), 8000, 2, {1000, 3000, -2000, 0});
+    auto mono = openSource(parseSourceDescription("file:" + dir.file("mono.wav")), defaultAppEncoding());
+    EXPECT_EQ(readAll(*mono, 2, 8000, 2), (std::vector<double>{1000 / 32768.0, 1000 / 32768.0, -2000 / 32768.0,
+                                                              -2000 / 32768.0}));
+    auto stereo = openSource(parseSourceDescription("file:" + dir.file("stereo.wav")), defaultAppEncoding());
+    EXPECT_EQ(readAll(*stereo, 2, 8000, 1), (std::vector<double>{2000 / 32768.0, -1000 / 32768.0}));
+}
+
+TEST(FileSource, ResamplesToTheStreamRateKeepingPitch) {
+    test::TempDir dir;
+    std::vector<short> tone(48000);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<short>(10000 * std::sin(2 * std::numbers::pi * 1000 * i / 48000.0));
+    test::writeWav16(dir.file("tone.wav"), 48000, 1, tone);
+    auto source = openSource(parseSourceDescription("file:" + dir.file("tone.wav")), defaultAppEncoding());
+    std::vector<double> all;
+    while (true) {
+        size_t got = 0;
+        const auto part = readAll(*source, 4000, 44100, 1, &got);
+        if (got == 0) break;
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    EXPECT_NEAR(static_cast<double>(all.size()), 44100, 10);
+    EXPECT_NEAR(static_cast<double>(zeroCrossings(all)), 2000, 4);
+}
+
+TEST(FileSource, MissingOrUnreadableFileIsABadSource) {
+    test::TempDir dir;
+    test::writeWav16(dir.file("ok.wav"), 8000, 1, {1});
+    std::FILE* junk = std::fopen(dir.file("junk.wav").c_str(), "w");
+    std::fputs("not a sound file", junk);
+    std::fclose(junk);
+    for (const std::string& path : {dir.file("absent.wav"), dir.file("junk.wav"), dir.path()}) {
+        try {
+            openSource(parseSourceDescription("file:" + path), defaultAppEncoding());
+            ADD_FAILURE() << path << " opened";
+        } catch (const HostError& error) {
+            EXPECT_EQ(error.code(), ExitCode::BadSource);
+            EXPECT_NE(std::string(error.what()).find(path), std::string::npos);
+        }
+    }
+}
+
+TEST(StdinSource, ReadsRawPcmInTheStatedFormatAndDropsAPartialFrame) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    // Two s16be stereo frames, then one stray byte.
+    const unsigned char bytes[] = {0x40, 0x00, 0xC0, 0x00, 0x00, 0x01, 0xFF, 0xFF, 0x12};
+    ASSERT_EQ(::write(fds[1], bytes, sizeof bytes), static_cast<ssize_t>(sizeof bytes));
+    ::close(fds[1]);
+    auto source = openSource(parseSourceDescription("-:s16be:44100:2"), defaultMicEncoding(), fds[0]);
+    size_t got = 0;
+    const auto values = readAll(*source, 8, 44100, 2, &got);
+    ::close(fds[0]);
+    ASSERT_EQ(got, 2u);
+    EXPECT_EQ(values, (std::vector<double>{0.5, -0.5, 1 / 32768.0, -1 / 32768.0}));
+}
+
+TEST(StdinSource, WithoutAStatedFormatUsesTheStreamEncoding) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    const unsigned char bytes[] = {0x00, 0x40};  // s16le 0.5, the mic's default format
+    ASSERT_EQ(::write(fds[1], bytes, sizeof bytes), 2);
+    ::close(fds[1]);
+    auto source = openSource(parseSourceDescription("-"), defaultMicEncoding(), fds[0]);
+    const auto values = readAll(*source, 4, 48000, 1);
+    ::close(fds[0]);
+    EXPECT_EQ(values, (std::vector<double>{0.5}));
+}
+
+}  // namespace
+}  // namespace host
