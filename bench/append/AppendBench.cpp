@@ -2,7 +2,8 @@
 // with plain write() from a 1 MiB buffer, no conversion) and the peer
 // (libsndfile converting the same samples, clipping on), all writing files
 // in one temporary directory. After the run a table prints ns per buffer and
-// the ratios ours/limit and libsndfile/ours.
+// the ratios ours/limit and libsndfile/ours (medians with
+// --benchmark_repetitions), then the same as "| " rows for bench/run.sh.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include "platform/media/AVAssetWriter.h"
 #include "platform/media/AVAssetWriterInput.h"
 #include "platform/media/convert/SampleCodecs.h"
+#include "platform/media/convert/SampleKernels.h"
 #include "platform/media/convert/SampleRules.h"
 #include "platform/media/wave/ByteSink.h"
 #include "platform/media/wave/WaveFileWriter.h"
@@ -255,7 +257,7 @@ void BM_WriteBufferSize(benchmark::State& state) {
     }
     close();
 }
-BENCHMARK(BM_WriteBufferSize)->Arg(64)->Arg(256)->Arg(512)->Arg(1024)->Arg(4096);
+BENCHMARK(BM_WriteBufferSize)->Arg(64)->Arg(128)->Arg(256)->Arg(512)->Arg(1024);
 
 // Raw kernels beside the plain scalar rules they implement.
 constexpr size_t kKernelSamples = 2048;
@@ -277,6 +279,28 @@ void BM_Kernel_FloatToInt32(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Kernel_FloatToInt32);
+
+// The portable variants, which the kernels above replace on AVX2 machines.
+void BM_Portable_FloatToInt32(benchmark::State& state) {
+    const auto in = kernelFloats();
+    std::vector<uint8_t> out(kKernelSamples * 4);
+    const auto kernel = media::convert::portableKernels().floatToInt32;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(kernel(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Portable_FloatToInt32);
+
+void BM_Portable_SwapInt16(benchmark::State& state) {
+    std::vector<uint8_t> in(kKernelSamples * 2, 0x12), out(kKernelSamples * 2);
+    const auto kernel = media::convert::portableKernels().swapInt16;
+    for (auto _ : state) {
+        kernel(in.data(), kKernelSamples, out.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Portable_SwapInt16);
 
 void BM_Naive_FloatToInt32(benchmark::State& state) {
     const auto in = kernelFloats();
@@ -321,14 +345,20 @@ BENCHMARK(BM_Naive_SwapInt16);
 
 // Keeps the console output and remembers CPU ns per iteration for the
 // table (CPU time counts the write() system calls and is steadier than wall
-// time on a shared machine).
+// time on a shared machine). With --benchmark_repetitions the median of the
+// repetitions is kept.
 class TableReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> nsPerIteration;
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                nsPerIteration[run.benchmark_name()] = run.GetAdjustedCPUTime();
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+            const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if (!single && !median) continue;
+            const std::string& args = run.run_name.args;
+            nsPerIteration[run.run_name.function_name + (args.empty() ? "" : "/" + args)] = run.GetAdjustedCPUTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 };
@@ -356,13 +386,26 @@ int main(int argc, char** argv) {
         const double ours = find("Ours"), limit = find("Limit"), peer = find("Libsndfile");
         std::printf("%-34s %12.0f %12.0f %12.0f %11.2f %16.2f\n", c.name, ours, limit, peer, ours / limit, peer / ours);
     }
+    // The same figures as table rows for bench/run.sh, which collects lines starting with "| ".
+    for (const Case& c : kCases) {
+        const auto find = [&](const char* who) {
+            const auto it = reporter.nsPerIteration.find(std::string(who) + "/" + c.name);
+            return it == reporter.nsPerIteration.end() ? NAN : it->second;
+        };
+        const double ours = find("Ours"), limit = find("Limit"), peer = find("Libsndfile");
+        if (std::isnan(ours)) continue;
+        std::printf("| per-buffer append %s | %.0f ns | limit %.0f ns, libsndfile %.0f ns | %.2fx, sndfile/ours %.2fx |\n",
+                    c.name, ours, limit, peer, ours / limit, peer / ours);
+    }
     const auto kernel = [&](const char* a, const char* b) {
         const auto ia = reporter.nsPerIteration.find(a), ib = reporter.nsPerIteration.find(b);
         if (ia != reporter.nsPerIteration.end() && ib != reporter.nsPerIteration.end())
-            std::printf("%-34s %12.0f ns vs naive %8.0f ns (%.2fx faster)\n", a, ia->second, ib->second, ib->second / ia->second);
+            std::printf("%-34s %12.0f ns vs %-26s %8.0f ns (%.2fx faster)\n", a, ia->second, b, ib->second, ib->second / ia->second);
     };
     kernel("BM_Kernel_FloatToInt32", "BM_Naive_FloatToInt32");
     kernel("BM_Kernel_SwapInt16", "BM_Naive_SwapInt16");
+    kernel("BM_Kernel_FloatToInt32", "BM_Portable_FloatToInt32");
+    kernel("BM_Kernel_SwapInt16", "BM_Portable_SwapInt16");
     std::filesystem::remove_all(benchDir());
     return 0;
 }

@@ -172,6 +172,36 @@ TEST(LongRecordings, TheHeaderFollowsTheDataAtLeastEverySecond) {
     }
 }
 
+TEST(LongRecordings, CheckpointsThatHoldBackAPartialPageLoseAndCorruptNothing) {
+    // 24-bit mono: 3-byte frames never end on a page boundary, and an odd
+    // frame count makes the checkpoints' claimed sizes odd.
+    MemoryFile memory;
+    WaveFileWriter file(std::make_unique<MemorySink>(memory));
+    const WaveFormat format{44100, 1, 24};
+    ASSERT_TRUE(file.begin(format));
+    const size_t header = media::wave::headerSize(format);
+    std::vector<uint8_t> expected;
+    for (int i = 0; i < 301; ++i) {  // 301 buffers of 1,001 frames: about 6.8 seconds
+        uint8_t* dst = file.reserve(3 * 1001);
+        ASSERT_NE(dst, nullptr);
+        for (size_t b = 0; b < 3 * 1001; ++b) {
+            dst[b] = static_cast<uint8_t>(expected.size() * 7 + 1);
+            expected.push_back(dst[b]);
+        }
+        ASSERT_TRUE(file.commit(1001));
+        const uint32_t claimed = le32(memory.bytes, header - 4);
+        EXPECT_EQ(claimed % 3, 0u) << "the header claims whole frames only";
+        EXPECT_LT(expected.size() - claimed, 3u * 44100) << "never a second behind";
+        ASSERT_LE(header + claimed, memory.bytes.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + claimed, memory.bytes.begin() + header))
+            << "what the header claims is exactly what was appended";
+    }
+    ASSERT_TRUE(file.finish());
+    ASSERT_EQ(le32(memory.bytes, header - 4), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), memory.bytes.begin() + header));
+    EXPECT_EQ(memory.bytes.size(), header + expected.size() + (expected.size() & 1));
+}
+
 TEST(LongRecordings, ADiskFullMidWriteKeepsWholeFramesAndAValidHeader) {
     for (uint64_t failAt : {uint64_t{1000}, uint64_t{1001}, uint64_t{80 + 4 * 300 + 3}}) {
         SCOPED_TRACE(failAt);

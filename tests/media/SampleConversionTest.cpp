@@ -7,9 +7,11 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "platform/media/convert/SampleCodecs.h"
+#include "platform/media/convert/SampleKernels.h"
 #include "platform/media/convert/SampleRules.h"
 
 namespace {
@@ -146,6 +148,68 @@ TEST(RealToInteger, VectorisedKernelsMatchThePlainRule) {
     }
 }
 
+// Every kernel variant this machine runs (the portable one always, AVX2
+// where the CPU has it), whatever the variant chosen at run time, at
+// lengths around the vector widths and from unaligned addresses.
+std::vector<std::pair<const char*, const SampleKernels*>> kernelVariants() {
+    std::vector<std::pair<const char*, const SampleKernels*>> v = {{"portable", &portableKernels()}};
+    if (avx2Kernels() != nullptr) v.emplace_back("avx2", avx2Kernels());
+    return v;
+}
+
+TEST(KernelVariants, FloatKernelsMatchThePlainRuleAtEveryLengthAndAlignment) {
+    const std::vector<float> tricky = trickyFloats(300);
+    for (const auto& [name, kernels] : kernelVariants()) {
+        for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{15}, size_t{16}, size_t{17},
+                             size_t{33}, tricky.size()}) {
+            // One byte in, so neither input nor output is aligned.
+            std::vector<uint8_t> raw(1 + 4 * count);
+            std::memcpy(raw.data() + 1, tricky.data(), 4 * count);
+            for (unsigned bits : {16u, 32u}) {
+                std::vector<uint8_t> out(1 + count * bits / 8 + 1, 0xEE);
+                const auto kernel = bits == 32 ? kernels->floatToInt32 : kernels->floatToInt16;
+                const uint64_t clips = kernel(raw.data() + 1, count, out.data() + 1);
+                uint64_t expectedClips = 0;
+                const std::vector<uint8_t> stored(out.begin() + 1, out.end() - 1);
+                for (size_t i = 0; i < count; ++i) {
+                    bool clipped = false;
+                    const int32_t expected = quantiseRealReference(tricky[i], bits, clipped);
+                    expectedClips += clipped ? 1 : 0;
+                    ASSERT_EQ(storedSample(stored, i, bits), expected)
+                        << name << ", " << bits << " bits, " << count << " samples, input " << tricky[i];
+                }
+                EXPECT_EQ(clips, expectedClips) << name << ", " << bits << " bits, " << count << " samples";
+                EXPECT_EQ(out.front(), 0xEE) << name << " wrote before its output";
+                EXPECT_EQ(out.back(), 0xEE) << name << " wrote past its output";
+            }
+        }
+    }
+}
+
+TEST(KernelVariants, ByteSwapMatchesThePlainSwapAtEveryLength) {
+    std::vector<uint8_t> in(1 + 2 * 200);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (const auto& [name, kernels] : kernelVariants()) {
+        for (size_t count : {size_t{0}, size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{64}, size_t{200}}) {
+            std::vector<uint8_t> out(2 * count + 2, 0xEE);
+            kernels->swapInt16(in.data() + 1, count, out.data() + 1);
+            for (size_t i = 0; i < count; ++i) {
+                ASSERT_EQ(out[1 + 2 * i], in[1 + 2 * i + 1]) << name << ", " << count << " samples, at " << i;
+                ASSERT_EQ(out[1 + 2 * i + 1], in[1 + 2 * i]) << name << ", " << count << " samples, at " << i;
+            }
+            EXPECT_EQ(out.front(), 0xEE) << name;
+            EXPECT_EQ(out.back(), 0xEE) << name;
+        }
+    }
+}
+
+TEST(KernelVariants, TheChosenVariantIsTheFastestTheCpuRuns) {
+    const SampleKernels* expected = avx2Kernels() != nullptr ? avx2Kernels() : &portableKernels();
+    EXPECT_EQ(&activeKernels(), expected);
+    EXPECT_EQ(selectDirectConverter({SampleKind::Float, 4, 32, false, false}, 32), expected->floatToInt32);
+    EXPECT_EQ(selectDirectConverter({SampleKind::Float, 4, 32, false, false}, 16), expected->floatToInt16);
+}
+
 TEST(IntegerToInteger, NarrowingRoundsHalfUpAndSaturates) {
     const std::vector<int32_t> in = {0x7FFF8000, 0x7FFF7FFF, 0x00008000, 0x00007FFF, -0x8000, -0x8001,
                                      INT32_MIN, INT32_MAX, 0x12345678};
@@ -233,17 +297,6 @@ TEST(DirectConverters, ExistOnlyWhereOnePassIsExact) {
     std::vector<uint8_t> out(6);
     selectDirectConverter({SampleKind::SignedInt, 2, 16, true, false}, 16)(be, 3, out.data());
     EXPECT_EQ(out, (std::vector<uint8_t>{0x34, 0x12, 0x01, 0x80, 0xFE, 0xFF}));
-}
-
-TEST(DirectConverters, ByteSwapKernelMatchesPlainSwapOnOddLengths) {
-    std::vector<uint8_t> in(2 * 1031);
-    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 7 + 3);
-    std::vector<uint8_t> out(in.size());
-    swapInt16(in.data() + 0, 1031, out.data());
-    for (size_t i = 0; i < 1031; ++i) {
-        EXPECT_EQ(out[2 * i], in[2 * i + 1]);
-        EXPECT_EQ(out[2 * i + 1], in[2 * i]);
-    }
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include "SampleCodecs.h"
 
+#include "SampleKernels.h"
+
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -239,11 +241,6 @@ uint64_t copyConverter(const uint8_t* src, size_t count, uint8_t* out) {
     return copySamples(src, count, out, Bytes);
 }
 
-uint64_t swap16Converter(const uint8_t* src, size_t count, uint8_t* out) {
-    swapInt16(src, count, out);
-    return 0;
-}
-
 // Instantiates a decoder template for one integer encoding.
 template <template <unsigned, bool, unsigned, uint32_t, bool> class Pick, typename Fn>
 Fn pickInt(const SampleEncoding& e) {
@@ -276,6 +273,10 @@ struct RealDecoderOfInt {
 
 template <typename F>
 DirectConverter convertRealTo(unsigned outBits) {
+    if constexpr (sizeof(F) == 4) {
+        if (outBits == 16) return activeKernels().floatToInt16;
+        if (outBits == 32) return activeKernels().floatToInt32;
+    }
     switch (outBits) {
         case 8: return &convertReal<F, 8>;
         case 16: return &convertReal<F, 16>;
@@ -285,17 +286,16 @@ DirectConverter convertRealTo(unsigned outBits) {
     }
 }
 
-}  // namespace
 
-uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
+uint64_t portableFloatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
     return convertReal<float, 32>(src, count, out);
 }
 
-uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
+uint64_t portableFloatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
     return convertReal<float, 16>(src, count, out);
 }
 
-void swapInt16(const uint8_t* src, size_t count, uint8_t* out) {
+void portableSwapInt16(const uint8_t* src, size_t count, uint8_t* out) {
     for (size_t i = 0; i < count; ++i) {
         uint16_t v;
         std::memcpy(&v, src + 2 * i, 2);
@@ -303,6 +303,27 @@ void swapInt16(const uint8_t* src, size_t count, uint8_t* out) {
         std::memcpy(out + 2 * i, &v, 2);
     }
 }
+
+uint64_t swap16Converter(const uint8_t* src, size_t count, uint8_t* out) {
+    activeKernels().swapInt16(src, count, out);
+    return 0;
+}
+
+constexpr SampleKernels kPortable{&portableFloatToInt32, &portableFloatToInt16, &portableSwapInt16};
+
+}  // namespace
+
+const SampleKernels& portableKernels() { return kPortable; }
+
+uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
+    return activeKernels().floatToInt32(src, count, out);
+}
+
+uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
+    return activeKernels().floatToInt16(src, count, out);
+}
+
+void swapInt16(const uint8_t* src, size_t count, uint8_t* out) { activeKernels().swapInt16(src, count, out); }
 
 IntDecoder selectIntDecoder(const SampleEncoding& e) {
     if (e.kind == SampleKind::Float) return nullptr;

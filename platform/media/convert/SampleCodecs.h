@@ -34,7 +34,8 @@ RealEncoder selectRealEncoder(unsigned outBits);
 // big-endian to 16-bit), else null.
 DirectConverter selectDirectConverter(const SampleEncoding& encoding, unsigned outBits);
 
-// The vectorised kernels on their own, for tests and benchmarks.
+// The vectorised kernels on their own, in the variant this CPU runs (see
+// SampleKernels.h), for tests and benchmarks.
 uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
 uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
 void swapInt16(const uint8_t* src, size_t count, uint8_t* out);

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <new>
 
 #include "WaveHeader.h"
 
@@ -9,7 +11,14 @@ namespace media {
 namespace {
 constexpr size_t kLargestHeader = 104;
 constexpr uint8_t kPadByte = 0;
+// The page size the buffer mirrors; a larger real page size only costs the
+// alignment benefit, never correctness.
+constexpr size_t kPage = 4096;
 }  // namespace
+
+void WaveFileWriter::AlignedFree::operator()(uint8_t* p) const {
+    ::operator delete[](p, std::align_val_t{kPage});
+}
 
 WaveFileWriter::WaveFileWriter(std::unique_ptr<ByteSink> sink)
     : WaveFileWriter(std::move(sink), Options{}) {}
@@ -36,30 +45,62 @@ bool WaveFileWriter::begin(const WaveFormat& format) {
     initialDataBytes_ = options_.initialDataBytes - options_.initialDataBytes % frameBytes;
     bytesOnDisk_ = initialDataBytes_;
     frames_ = initialDataBytes_ / frameBytes;
+    claimedFrames_ = frames_;
 
     capacity_ = options_.bufferBytes < frameBytes ? frameBytes : options_.bufferBytes;
     reservationLimit_ = capacity_ - capacity_ % frameBytes;
-    buffer_.reset(new uint8_t[capacity_]);
+    // One page more than the capacity: pending bytes start within the first page.
+    buffer_.reset(static_cast<uint8_t*>(::operator new[](capacity_ + kPage, std::align_val_t{kPage})));
+    placePendingAtFileOffset();
     state_ = State::Writing;
     return writeHeaderFor(initialDataBytes_);
 }
 
+void WaveFileWriter::placePendingAtFileOffset() {
+    pending_ = static_cast<size_t>((headerBytes_ + bytesOnDisk_) % kPage);
+    used_ = pending_;
+    fillLimit_ = pending_ + capacity_;
+}
+
 bool WaveFileWriter::flushBuffer() {
-    if (used_ == 0) return true;
-    const SinkResult r = sink_->writeAt(headerBytes_ + bytesOnDisk_, buffer_.get(), used_);
+    if (used_ == pending_) return true;
+    const SinkResult r = sink_->writeAt(headerBytes_ + bytesOnDisk_, buffer_.get() + pending_, used_ - pending_);
     bytesOnDisk_ += r.written;
     if (r.error != 0) {
         fail(r.error);
         return false;
     }
-    used_ = 0;
+    placePendingAtFileOffset();
+    return true;
+}
+
+bool WaveFileWriter::flushWholePages() {
+    const size_t alignedEnd = used_ - used_ % kPage;
+    const size_t tail = used_ - alignedEnd;
+    const uint64_t bytesPerSecond = uint64_t{format_.sampleRate} * format_.blockAlign();
+    // At low byte rates the bytes held back would be a noticeable part of a
+    // second; everything is written then.
+    if (alignedEnd <= pending_ || tail * 2 >= bytesPerSecond) return flushBuffer();
+    const SinkResult r = sink_->writeAt(headerBytes_ + bytesOnDisk_, buffer_.get() + pending_, alignedEnd - pending_);
+    bytesOnDisk_ += r.written;
+    if (r.error != 0) {
+        fail(r.error);
+        return false;
+    }
+    // Buffer index alignedEnd maps to a page boundary of the file, as index 0 does.
+    std::memmove(buffer_.get(), buffer_.get() + alignedEnd, tail);
+    pending_ = 0;
+    used_ = tail;
+    fillLimit_ = capacity_;
     return true;
 }
 
 bool WaveFileWriter::writeHeaderFor(uint64_t dataBytes) {
     // Odd-sized data is followed by a pad byte, which the RIFF size counts;
     // it is written before the header claims it. Later samples overwrite it.
-    if ((dataBytes & 1u) != 0) {
+    // When more bytes than the claimed frames are in the file already, the
+    // byte after them is a sample byte and serves as the pad.
+    if ((dataBytes & 1u) != 0 && dataBytes == bytesOnDisk_) {
         const SinkResult pad = sink_->writeAt(headerBytes_ + dataBytes, &kPadByte, 1);
         if (pad.error != 0) {
             fail(pad.error);
@@ -78,8 +119,9 @@ bool WaveFileWriter::writeHeaderFor(uint64_t dataBytes) {
 }
 
 bool WaveFileWriter::checkpoint() {
-    framesSinceCheckpoint_ = 0;
-    return flushBuffer() && writeHeaderFor(bytesOnDisk_);
+    if (!flushWholePages()) return false;
+    claimedFrames_ = bytesOnDisk_ / format_.blockAlign();
+    return writeHeaderFor(claimedFrames_ * format_.blockAlign());
 }
 
 void WaveFileWriter::fail(int errnum) {
@@ -121,7 +163,7 @@ void WaveFileWriter::completeAfterFailure() {
         return;
     }
     uint64_t keep = bytesOnDisk_ - bytesOnDisk_ % frameBytes;
-    used_ = 0;
+    used_ = pending_;
     // Keep the failure's reason; the repair only decides what the file says.
     const int reason = errno_;
     sink_->truncate(headerBytes_ + keep);

@@ -4,10 +4,12 @@
 //
 // Samples go in whole frames: the caller reserves room in the buffer,
 // converts into it and commits the frames. Most commits make no system call;
-// the buffer is written out when full. At least once per second of audio the
-// buffer is written out and the header rewritten with the sizes so far, so a
-// process killed mid-recording leaves a readable file holding all but the
-// last second. A failed write (full disk, file size limit) stops the writer;
+// the buffer is written out when full. Whenever the header would fall one
+// second of audio behind, the buffer is written out (whole pages of it, the
+// few bytes past the last page boundary staying buffered, so writes keep the
+// page alignment the kernel copies fastest) and the header rewritten with
+// the whole frames in the file, so a process killed mid-recording leaves a
+// readable file holding all but the last second. A failed write (full disk, file size limit) stops the writer;
 // finish() then completes the header for the whole frames that reached the
 // file. A writer destroyed without finish() closes the file as it stands.
 
@@ -51,7 +53,7 @@ public:
     // the buffer out first when it lacks the room; null once the writer stopped.
     uint8_t* reserve(size_t bytes) {
         if (state_ != State::Writing || bytes > reservationLimit_) return nullptr;
-        if (capacity_ - used_ < bytes && !flushBuffer()) return nullptr;
+        if (used_ + bytes > fillLimit_ && !flushBuffer()) return nullptr;
         return buffer_.get() + used_;
     }
     // Adds `frames` whole frames (`frames * blockAlign` bytes) converted into
@@ -60,8 +62,7 @@ public:
         if (state_ != State::Writing) return false;
         used_ += static_cast<size_t>(frames) * format_.blockAlign();
         frames_ += frames;
-        framesSinceCheckpoint_ += frames;
-        if (framesSinceCheckpoint_ >= format_.sampleRate) return checkpoint();
+        if (frames_ - claimedFrames_ >= format_.sampleRate) return checkpoint();
         return true;
     }
 
@@ -78,6 +79,8 @@ private:
     enum class State { Idle, Writing, Failed, Closed };
 
     bool flushBuffer();
+    bool flushWholePages();
+    void placePendingAtFileOffset();
     bool checkpoint();
     bool writeHeaderFor(uint64_t dataBytes);
     void fail(int errnum);
@@ -91,14 +94,24 @@ private:
     size_t headerBytes_ = 0;
     uint64_t initialDataBytes_ = 0;
 
-    std::unique_ptr<uint8_t[]> buffer_;
+    // The buffer mirrors the file's page layout: the byte at buffer index i
+    // goes to a file offset equal to i modulo the page size, so the kernel
+    // copies between equally aligned addresses (measurably faster than a
+    // copy whose source and destination are misaligned to each other).
+    // Unwritten bytes sit at [pending_, used_); at most capacity_ of them.
+    struct AlignedFree {
+        void operator()(uint8_t* p) const;
+    };
+    std::unique_ptr<uint8_t, AlignedFree> buffer_;
     size_t capacity_ = 0;
     size_t reservationLimit_ = 0;
+    size_t pending_ = 0;
     size_t used_ = 0;
+    size_t fillLimit_ = 0;  // pending_ + capacity_
 
     uint64_t frames_ = 0;                // committed frames (buffered ones included)
     uint64_t bytesOnDisk_ = 0;           // sample bytes that reached the sink
-    uint64_t framesSinceCheckpoint_ = 0;
+    uint64_t claimedFrames_ = 0;         // frames the header in the file describes
 };
 
 }  // namespace media
