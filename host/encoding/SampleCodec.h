@@ -19,6 +19,19 @@ namespace host {
 uint64_t encodeSamples(std::span<const double> interleaved, uint32_t channels,
                        const SampleLayout& layout, bool nonInterleaved, std::span<std::byte> out);
 
+// The same for part of a buffer: `interleaved` holds the frames starting at
+// `firstFrame` of the buffer `out`, which holds the whole buffer (its frame
+// count is out.size() / (channels * bytes per sample)). Lets a buffer be
+// filled a few frames at a time through a small working area.
+uint64_t encodeSamplesAt(std::span<const double> interleaved, uint32_t channels, const SampleLayout& layout,
+                         bool nonInterleaved, std::span<std::byte> out, size_t firstFrame);
+
+// Stores interleaved 16-bit codes as they are (no scaling, nothing to
+// saturate) into frames from `firstFrame` of a 16-bit buffer `out`, in the
+// given byte order and interleaving.
+void storeCodes16At(std::span<const int16_t> interleaved, uint32_t channels, bool bigEndian, bool nonInterleaved,
+                    std::span<std::byte> out, size_t firstFrame);
+
 // One sample's integer code for an N-bit layout, as encodeSamples computes
 // it; `clipped` is set when the value was saturated.
 int64_t quantizeSample(double value, uint32_t bits, bool& clipped);

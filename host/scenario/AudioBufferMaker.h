@@ -3,7 +3,15 @@
 // encodes them in the stream's layout into storage it keeps between buffers,
 // and points a CMSampleBuffer at them (one block interleaved, one per
 // channel otherwise).
+//
+// Frames pass through a small fixed working area a few at a time, so memory
+// does not grow with the buffer size beyond the delivered bytes themselves,
+// and once the storage has grown to the largest buffer, making a buffer
+// allocates nothing. A 16-bit stream fed by a source that holds 16-bit codes
+// at the stream's rate and channel count takes the codes as they are (read
+// straight into the buffer when it is interleaved).
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -15,6 +23,9 @@ namespace host {
 
 class AudioBufferMaker {
 public:
+    // Samples (all channels) in the working area.
+    static constexpr size_t kWorkingSamples = 2048;
+
     // Fills the buffer with up to `frames` frames; returns the frames read
     // (fewer at the end of a finite source). The buffer stays valid until
     // the next call.
@@ -27,8 +38,12 @@ public:
     uint64_t clippedInLastBuffer() const { return clipped_; }
 
 private:
-    std::vector<double> samples_;
-    std::vector<std::byte> bytes_;
+    size_t fillEncoded(AudioSource& source, const AudioEncoding& encoding, size_t frames, std::span<std::byte> out);
+    size_t fillCodes16(AudioSource& source, const AudioEncoding& encoding, size_t frames, std::span<std::byte> out);
+
+    std::array<double, kWorkingSamples> samples_;
+    std::array<int16_t, kWorkingSamples> codes_;
+    std::vector<std::byte> bytes_;  // grows to the largest buffer, never shrinks
     CMSampleBuffer buffer_;
     uint64_t clipped_ = 0;
 };

@@ -63,7 +63,7 @@ void ScenarioRunner::deliverSingle(const BufferStep& step, AudioSource* source) 
         case BufferStep::Kind::Audio:
         case BufferStep::Kind::NoFormat: {
             const AudioEncoding& encoding = step.audio.encoding;
-            AudioBufferMaker maker;
+            AudioBufferMaker& maker = singleBuffers_;
             const int64_t ticks = ticksAtOrAfter(clockNanos_, encoding.sampleRate);
             const size_t got = maker.make(*source, encoding, encoding.framesPerBuffer,
                                           CMTimeMake(ticks, static_cast<int32_t>(encoding.sampleRate)));

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 
+#include "AudioBufferMaker.h"
 #include "PreparedScenario.h"
 #include "StreamScheduler.h"
 #include "platform/broadcast/RPBroadcastSampleHandler.h"
@@ -59,6 +60,7 @@ private:
     int64_t clockNanos_ = 0;
     int64_t broadcastStartNanos_ = 0;
     std::optional<std::pair<std::chrono::steady_clock::time_point, int64_t>> wallAnchor_;
+    AudioBufferMaker singleBuffers_;  // content of `buffer` steps
 };
 
 }  // namespace host

@@ -26,6 +26,16 @@ public:
     // True when the source ends (a file or standard input), false for
     // generators that go on for ever.
     virtual bool finite() const = 0;
+
+    // True when the source holds 16-bit integer codes at exactly this rate
+    // and channel count (a 16-bit file played at its own rate and channels),
+    // so readCodes16 can hand them over without going through doubles.
+    virtual bool deliversCodes16(uint32_t /*sampleRate*/, uint32_t /*channels*/) const { return false; }
+
+    // Like read, as the codes themselves (a code c is the value c / 32768);
+    // only where deliversCodes16 says so. Continues from wherever the last
+    // read of either kind stopped.
+    virtual size_t readCodes16(std::span<int16_t> out, size_t frames, uint32_t sampleRate, uint32_t channels);
 };
 
 // A native-rate input that AudioSource adapters resample and remix.
@@ -36,6 +46,13 @@ public:
     virtual uint32_t channels() const = 0;
     // Reads up to `frames` interleaved frames at the native rate; 0 at the end.
     virtual size_t read(double* out, size_t frames) = 0;
+
+    // True when the input is 16-bit integer codes, which readCodes16 returns
+    // as they are.
+    virtual bool holdsCodes16() const { return false; }
+    // Reads up to `frames` interleaved frames of codes; 0 at the end. Only
+    // where holdsCodes16 says so.
+    virtual size_t readCodes16(int16_t* out, size_t frames);
 };
 
 }  // namespace host

@@ -20,17 +20,27 @@ FileReader::FileReader(const std::string& path) : path_(path) {
     }
     sampleRate_ = static_cast<uint32_t>(info.samplerate);
     channels_ = static_cast<uint32_t>(info.channels);
+    codes16_ = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
 }
 
 FileReader::~FileReader() {
     if (file_ != nullptr) sf_close(file_);
 }
 
-size_t FileReader::read(double* out, size_t frames) {
-    const sf_count_t got = sf_readf_double(file_, out, static_cast<sf_count_t>(frames));
+size_t FileReader::checked(int64_t got) const {
     if (got < 0 || (got == 0 && sf_error(file_) != SF_ERR_NO_ERROR))
         throw sourceError("reading sound file \"" + path_ + "\" failed: " + sf_strerror(file_));
     return static_cast<size_t>(got);
+}
+
+size_t FileReader::read(double* out, size_t frames) {
+    return checked(sf_readf_double(file_, out, static_cast<sf_count_t>(frames)));
+}
+
+size_t FileReader::readCodes16(int16_t* out, size_t frames) {
+    if (!codes16_) return PcmReader::readCodes16(out, frames);
+    static_assert(sizeof(short) == sizeof(int16_t));
+    return checked(sf_readf_short(file_, reinterpret_cast<short*>(out), static_cast<sf_count_t>(frames)));
 }
 
 }  // namespace host

@@ -1,7 +1,8 @@
 #pragma once
 // Reads any sound file libsndfile understands (WAV, FLAC, Ogg, ...) at its
 // own rate and channel count, as doubles at full scale 1.0. Integer samples
-// come out exactly (a 16-bit code c reads as c / 32768).
+// come out exactly (a 16-bit code c reads as c / 32768); 16-bit files can
+// also be read as the codes themselves.
 
 #include <memory>
 #include <string>
@@ -24,12 +25,19 @@ public:
     uint32_t sampleRate() const override { return sampleRate_; }
     uint32_t channels() const override { return channels_; }
     size_t read(double* out, size_t frames) override;
+    // 16-bit integer files (any container) hand their codes over as they are.
+    bool holdsCodes16() const override { return codes16_; }
+    size_t readCodes16(int16_t* out, size_t frames) override;
 
 private:
+    // The frame count libsndfile returned; throws SourceError on a read failure.
+    size_t checked(int64_t got) const;
+
     std::string path_;
     sf_private_tag* file_ = nullptr;
     uint32_t sampleRate_ = 0;
     uint32_t channels_ = 0;
+    bool codes16_ = false;
 };
 
 }  // namespace host

@@ -3,31 +3,51 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <numbers>
+#include <stdexcept>
 
 namespace host {
+namespace {
 
-size_t TimedGenerator::read(std::span<double> out, size_t frames, uint32_t sampleRate,
-                            uint32_t channels) {
+void checkRoom(std::span<double> out, size_t frames, uint32_t channels) {
+    if (channels == 0 || out.size() / channels < frames)
+        throw std::invalid_argument("the output cannot hold the frames asked for");
+}
+
+}  // namespace
+
+size_t TimedGenerator::read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) {
+    checkRoom(out, frames, channels);
     if (sampleRate != rate_) {
         if (rate_ != 0) secondsBeforeRate_ += static_cast<double>(framesAtRate_) / rate_;
         rate_ = sampleRate;
         framesAtRate_ = 0;
     }
-    for (size_t frame = 0; frame < frames; ++frame) {
-        const double seconds =
-            secondsBeforeRate_ + static_cast<double>(framesAtRate_ + frame) / sampleRate;
-        const double value = valueAt(seconds);
-        std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(frame * channels), channels, value);
+    render(out.data(), framesAtRate_, frames, FrameClock{secondsBeforeRate_, sampleRate});
+    if (channels > 1) {
+        // Spread each frame's value over its channels, last frame first so
+        // that no value is overwritten before it is read.
+        for (size_t frame = frames; frame-- > 0;) {
+            const double value = out[frame];
+            std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(frame * channels), channels, value);
+        }
     }
     framesAtRate_ += frames;
     return frames;
 }
 
-double SineGenerator::valueAt(double seconds) const {
-    // Reduce the phase first so long runs keep full precision.
-    const double cycles = frequency_ * seconds;
-    return amplitude_ * std::sin(2.0 * std::numbers::pi * (cycles - std::floor(cycles)));
+void SineGenerator::render(double* out, uint64_t first, size_t frames, const FrameClock& clock) {
+    constexpr size_t block = SteppedSine::kBlock;
+    tone_.setStep(frequency_ / clock.sampleRate);
+    size_t done = 0;
+    while (done < frames) {
+        const uint64_t frame = first + done;
+        const size_t offset = static_cast<size_t>(frame % block);
+        tone_.setPhase(frequency_ * clock.secondsOf(frame - offset));
+        const size_t run = std::min(frames - done, block - offset);
+        double* at = out + done;
+        for (size_t i = 0; i < run; ++i) at[i] = amplitude_ * tone_.sinAt(offset + i);
+        done += run;
+    }
 }
 
 namespace {
@@ -63,26 +83,58 @@ NoteAt noteAt(double seconds) {
 
 double MelodyGenerator::noteFrequencyAt(double seconds) { return midiFrequency(noteAt(seconds).note->midi); }
 
-double MelodyGenerator::valueAt(double seconds) const {
-    const NoteAt at = noteAt(seconds);
+void MelodyGenerator::render(double* out, uint64_t first, size_t frames, const FrameClock& clock) {
+    constexpr size_t block = SteppedSine::kBlock;
+    size_t done = 0;
+    while (done < frames) {
+        const uint64_t frame = first + done;
+        const size_t offset = static_cast<size_t>(frame % block);
+        const size_t run = std::min(frames - done, block - offset);
+        renderBlock(frame - offset, offset, run, out + done, clock);
+        done += run;
+    }
+}
+
+void MelodyGenerator::renderBlock(uint64_t blockStart, size_t from, size_t count, double* out,
+                                  const FrameClock& clock) {
     constexpr double attack = 0.01;
     constexpr double release = 0.08;
-    const double envelope = std::clamp(std::min(at.intoNote / attack, (at.length - at.intoNote) / release), 0.0, 1.0);
-    const double phase = 2.0 * std::numbers::pi * midiFrequency(at.note->midi) * at.intoNote;
-    // A touch of second harmonic makes the tone less bare than a pure sine.
-    return envelope * (0.4 * std::sin(phase) + 0.1 * std::sin(2.0 * phase));
+    // Walk the block from its first frame, one note at a time, so that where
+    // a note changes does not depend on where the read began.
+    const size_t end = from + count;
+    size_t frame = 0;
+    while (frame < end) {
+        const NoteAt at = noteAt(clock.secondsOf(blockStart + frame));
+        const double frequency = midiFrequency(at.note->midi);
+        tone_.setStep(frequency / clock.sampleRate);
+        tone_.setPhase(frequency * at.intoNote);
+        const size_t noteStart = frame;
+        for (; frame < end; ++frame) {
+            const size_t k = frame - noteStart;
+            const double into = at.intoNote + static_cast<double>(k) / clock.sampleRate;
+            if (k > 0 && into >= at.length) break;  // the next note begins here
+            if (frame < from) continue;
+            const double envelope = std::clamp(std::min(into / attack, (at.length - into) / release), 0.0, 1.0);
+            // A touch of second harmonic (sin 2x = 2 sin x cos x) makes the
+            // tone less bare than a pure sine.
+            const double s = tone_.sinAt(k);
+            out[frame - from] = envelope * (0.4 * s + 0.1 * (2.0 * s * tone_.cosAt(k)));
+        }
+    }
 }
 
 size_t NoiseGenerator::read(std::span<double> out, size_t frames, uint32_t, uint32_t channels) {
+    checkRoom(out, frames, channels);
     for (size_t i = 0; i < frames * channels; ++i) {
         // 53 random bits give a uniform value in [0, 1).
-        const double unit = std::ldexp(static_cast<double>(engine_() >> 11), -53);
+        const double unit = static_cast<double>(engine_() >> 11) * 0x1p-53;
         out[i] = unit - 0.5;
     }
     return frames;
 }
 
 size_t SilenceGenerator::read(std::span<double> out, size_t frames, uint32_t, uint32_t channels) {
+    checkRoom(out, frames, channels);
     std::fill_n(out.begin(), frames * channels, 0.0);
     return frames;
 }

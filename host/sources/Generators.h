@@ -9,17 +9,31 @@
 #include <random>
 
 #include "AudioSource.h"
+#include "SteppedSine.h"
 
 namespace host {
 
+// When each frame at the current rate sounds.
+struct FrameClock {
+    double startSeconds = 0;  // time of frame 0: what earlier rates produced
+    uint32_t sampleRate = 0;
+    double secondsOf(uint64_t frame) const { return startSeconds + static_cast<double>(frame) / sampleRate; }
+};
+
 // Base for generators whose value depends only on the time since the start.
+// Tones are rendered in blocks of SteppedSine::kBlock frames counted from
+// the start of the current rate, each from the exact phase at its first
+// frame, so a frame's value does not depend on how the reads were cut.
 class TimedGenerator : public AudioSource {
 public:
     size_t read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) final;
     bool finite() const final { return false; }
 
 protected:
-    virtual double valueAt(double seconds) const = 0;
+    // Writes the values of frames first .. first + frames - 1 to out[0] ..
+    // out[frames - 1]. Successive calls continue one another; a new rate
+    // starts again at frame 0 with a new clock.
+    virtual void render(double* out, uint64_t first, size_t frames, const FrameClock& clock) = 0;
 
 private:
     double secondsBeforeRate_ = 0;  // time produced at earlier rates
@@ -33,11 +47,12 @@ public:
         : frequency_(frequency), amplitude_(amplitude) {}
 
 protected:
-    double valueAt(double seconds) const override;
+    void render(double* out, uint64_t first, size_t frames, const FrameClock& clock) override;
 
 private:
     double frequency_;
     double amplitude_;
+    SteppedSine tone_;
 };
 
 // "Twinkle, Twinkle, Little Star", first line, at 120 beats a minute, looped
@@ -50,7 +65,13 @@ public:
     static double noteFrequencyAt(double seconds);
 
 protected:
-    double valueAt(double seconds) const override;
+    void render(double* out, uint64_t first, size_t frames, const FrameClock& clock) override;
+
+private:
+    // Frames blockStart + from .. + from + count - 1 of one block.
+    void renderBlock(uint64_t blockStart, size_t from, size_t count, double* out, const FrameClock& clock);
+
+    SteppedSine tone_;
 };
 
 // Uniform white noise at half full scale, independent on every channel; the

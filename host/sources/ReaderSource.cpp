@@ -3,6 +3,7 @@
 #include <soxr.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 #include "ChannelMix.h"
@@ -22,7 +23,7 @@ ReaderSource::~ReaderSource() {
 size_t ReaderSource::supplyInput(void* state, const void** data, size_t requested) {
     auto& self = *static_cast<ReaderSource*>(state);
     const size_t frames = std::min(requested, kInputChunkFrames);
-    self.input_.resize(frames * self.reader_->channels());
+    if (self.input_.size() < frames * self.reader_->channels()) self.input_.resize(frames * self.reader_->channels());
     *data = self.input_.data();
     try {
         return self.reader_->read(self.input_.data(), frames);
@@ -70,11 +71,29 @@ size_t ReaderSource::readNative(double* out, size_t frames, uint32_t sampleRate)
 }
 
 size_t ReaderSource::read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) {
+    if (channels == 0 || out.size() / channels < frames)
+        throw std::invalid_argument("the output cannot hold the frames asked for");
     if (channels == reader_->channels()) return readNative(out.data(), frames, sampleRate);
-    native_.resize(frames * reader_->channels());
+    if (native_.size() < frames * reader_->channels()) native_.resize(frames * reader_->channels());
     const size_t got = readNative(native_.data(), frames, sampleRate);
     mixChannels(native_.data(), reader_->channels(), out.data(), channels, got);
     return got;
+}
+
+bool ReaderSource::deliversCodes16(uint32_t sampleRate, uint32_t channels) const {
+    return reader_->holdsCodes16() && sampleRate == reader_->sampleRate() && channels == reader_->channels();
+}
+
+size_t ReaderSource::readCodes16(std::span<int16_t> out, size_t frames, uint32_t sampleRate, uint32_t channels) {
+    if (!deliversCodes16(sampleRate, channels)) return AudioSource::readCodes16(out, frames, sampleRate, channels);
+    if (out.size() / channels < frames) throw std::invalid_argument("the output cannot hold the frames asked for");
+    size_t done = 0;
+    while (done < frames) {
+        const size_t got = reader_->readCodes16(out.data() + done * channels, frames - done);
+        if (got == 0) break;
+        done += got;
+    }
+    return done;
 }
 
 }  // namespace host

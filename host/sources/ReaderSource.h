@@ -22,6 +22,8 @@ public:
 
     size_t read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) override;
     bool finite() const override { return true; }
+    bool deliversCodes16(uint32_t sampleRate, uint32_t channels) const override;
+    size_t readCodes16(std::span<int16_t> out, size_t frames, uint32_t sampleRate, uint32_t channels) override;
 
     const PcmReader& reader() const { return *reader_; }
 

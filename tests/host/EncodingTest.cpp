@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 #include "host/encoding/SampleCodec.h"
@@ -136,6 +138,114 @@ TEST(SampleEncoder, DecodeInvertsEncodeForEveryLayout) {
             EXPECT_EQ(back[i], expected) << name << " value " << values[i];
         }
     }
+}
+
+// Values that sit on every rounding and saturation edge of every width.
+std::vector<double> edgeValues() {
+    std::vector<double> values{0.0, -0.0, 1.0, -1.0, 1.5, -1.5, 1e300, -1e300, std::nan(""),
+                               std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+    for (int bits : {8, 16, 24, 32}) {
+        const double lsb = std::ldexp(1.0, 1 - bits);
+        for (double codes : {0.5, 1.5, 2.5, -0.5, -1.5, -2.5, 0.4999999, -0.5000001})
+            values.push_back(codes * lsb);
+        const double top = std::ldexp(1.0, bits - 1);
+        for (double code : {top - 1.5, top - 1, top - 0.5, top - 0.4999, top, -top - 0.5, -top - 0.5001, -top - 1})
+            values.push_back(code * lsb);
+    }
+    return values;
+}
+
+TEST(SampleEncoder, ManyValuesAtOnceMatchOneAtATime) {
+    // Long runs go through the vector loop, single values through the plain one.
+    std::vector<double> values = edgeValues();
+    std::mt19937 random(9);
+    std::uniform_real_distribution<double> uniform(-1.2, 1.2);
+    for (int i = 0; i < 999; ++i) values.push_back(uniform(random));
+    for (const char* name : {"s8", "s16le", "s16be", "s24le", "s24be", "s32le", "s32be"}) {
+        const SampleLayout layout = parseSampleLayout(name);
+        std::vector<std::byte> all(values.size() * layout.bytesPerSample());
+        const uint64_t clipped = encodeSamples(values, 1, layout, false, all);
+        uint64_t expectedClipped = 0;
+        for (size_t i = 0; i < values.size(); ++i) {
+            bool one = false;
+            const int64_t code = quantizeSample(values[i], layout.bits, one);
+            expectedClipped += one ? 1 : 0;
+            std::vector<std::byte> single(layout.bytesPerSample());
+            encodeSamples(std::span<const double>(&values[i], 1), 1, layout, false, single);
+            ASSERT_TRUE(std::equal(single.begin(), single.end(), all.begin() + static_cast<std::ptrdiff_t>(i * single.size())))
+                << name << " value " << values[i] << " code " << code;
+        }
+        EXPECT_EQ(clipped, expectedClipped) << name;
+    }
+}
+
+TEST(SampleEncoder, SaturationEdgesFollowRoundingToEven) {
+    bool clipped = false;
+    EXPECT_EQ(quantizeSample(32766.5 / 32768, 16, clipped), 32766);  // tie to even, inside
+    EXPECT_FALSE(clipped);
+    EXPECT_EQ(quantizeSample(32767.5 / 32768, 16, clipped), 32767);  // tie to 32768: saturated
+    EXPECT_TRUE(clipped);
+    EXPECT_EQ(quantizeSample(-32768.5 / 32768, 16, clipped), -32768);  // tie to even, inside
+    EXPECT_FALSE(clipped);
+    EXPECT_EQ(quantizeSample(-32768.6 / 32768, 16, clipped), -32768);
+    EXPECT_TRUE(clipped);
+    EXPECT_EQ(quantizeSample(std::nan(""), 24, clipped), 0);
+    EXPECT_FALSE(clipped);
+}
+
+TEST(SampleEncoder, ABufferFilledInPiecesEqualsOneFilledAtOnce) {
+    std::mt19937 random(4);
+    std::uniform_real_distribution<double> uniform(-1.1, 1.1);
+    const uint32_t channels = 3;
+    const size_t frames = 1001;
+    std::vector<double> values(frames * channels);
+    for (double& v : values) v = uniform(random);
+    for (const char* name : {"s8", "s16be", "s24le", "s32be", "f32le", "f64be"}) {
+        for (bool planar : {false, true}) {
+            const SampleLayout layout = parseSampleLayout(name);
+            std::vector<std::byte> whole(values.size() * layout.bytesPerSample());
+            std::vector<std::byte> pieces(whole.size());
+            const uint64_t wholeClipped = encodeSamples(values, channels, layout, planar, whole);
+            uint64_t piecesClipped = 0;
+            for (size_t first = 0, size = 1; first < frames; first += size, size = size * 2 + 1) {
+                const size_t count = std::min(size, frames - first);
+                piecesClipped += encodeSamplesAt(std::span<const double>(values).subspan(first * channels, count * channels),
+                                                 channels, layout, planar, pieces, first);
+            }
+            EXPECT_EQ(pieces, whole) << name << (planar ? " planar" : "");
+            EXPECT_EQ(piecesClipped, wholeClipped);
+        }
+    }
+}
+
+TEST(SampleEncoder, SixteenBitCodesAreStoredAsTheyAre) {
+    const std::vector<int16_t> codes{0x1234, -2, 0x7FFF, -0x8000};  // two stereo frames
+    std::vector<std::byte> out(8);
+    const auto bytes = [&out] {
+        Bytes result;
+        for (std::byte b : out) result.push_back(std::to_integer<uint8_t>(b));
+        return result;
+    };
+    storeCodes16At(codes, 2, true, false, out, 0);
+    EXPECT_EQ(bytes(), (Bytes{0x12, 0x34, 0xFF, 0xFE, 0x7F, 0xFF, 0x80, 0x00}));
+    storeCodes16At(codes, 2, false, true, out, 0);
+    EXPECT_EQ(bytes(), (Bytes{0x34, 0x12, 0xFF, 0x7F, 0xFE, 0xFF, 0x00, 0x80}));
+    // The second frame alone, into a buffer of two frames.
+    std::fill(out.begin(), out.end(), std::byte{0});
+    storeCodes16At(std::span(codes).subspan(2), 2, true, true, out, 1);
+    EXPECT_EQ(bytes(), (Bytes{0, 0, 0x7F, 0xFF, 0, 0, 0x80, 0x00}));
+}
+
+TEST(SampleEncoder, RefusesSamplesThatDoNotFitTheBuffer) {
+    const SampleLayout s16 = parseSampleLayout("s16le");
+    std::vector<double> values(4, 0.25);
+    std::vector<std::byte> out(8);
+    EXPECT_THROW(encodeSamplesAt(values, 2, s16, false, out, 1), std::invalid_argument);  // past the end
+    EXPECT_THROW(encodeSamplesAt(values, 3, s16, false, out, 0), std::invalid_argument);  // not whole frames
+    EXPECT_THROW(encodeSamples(values, 2, s16, false, std::span(out).first(6)), std::invalid_argument);
+    const std::vector<int16_t> codes(4);
+    EXPECT_THROW(storeCodes16At(codes, 2, false, false, out, 2), std::invalid_argument);
+    EXPECT_NO_THROW(encodeSamplesAt(std::span(values).first(2), 2, s16, false, out, 1));
 }
 
 }  // namespace

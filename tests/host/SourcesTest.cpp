@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -72,6 +73,53 @@ TEST(Generators, TimeContinuesAcrossARateChange) {
     EXPECT_EQ(next[0], next[1]);
 }
 
+// Reads `total` frames in pieces of growing, ragged sizes.
+std::vector<double> readInPieces(AudioSource& source, size_t total, uint32_t rate, uint32_t channels) {
+    std::vector<double> all;
+    for (size_t done = 0, size = 1; done < total; done += size, size = size * 3 + 7) {
+        size = std::min(size, total - done);
+        const auto part = readAll(source, size, rate, channels);
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+TEST(Generators, TonesDoNotDependOnHowReadsAreCut) {
+    SineGenerator sineA(441.7), sineB(441.7);
+    MelodyGenerator melodyA, melodyB;
+    for (uint32_t rate : {44100u, 8000u}) {  // and across a change of rate
+        EXPECT_EQ(readAll(sineA, 20000, rate, 2), readInPieces(sineB, 20000, rate, 2));
+        EXPECT_EQ(readAll(melodyA, 30000, rate, 1), readInPieces(melodyB, 30000, rate, 1));
+    }
+}
+
+TEST(Generators, SineStaysOnItsCurveForLong) {
+    // Ten minutes in, well past any rounding that could build up.
+    SineGenerator sine(997, 0.5);
+    std::vector<double> skip(48000);
+    for (int second = 0; second < 600; ++second) sine.read(skip, 48000, 48000, 1);
+    const std::vector<double> values = readAll(sine, 5000, 48000, 1);
+    for (size_t i = 0; i < values.size(); ++i) {
+        const double cycles = 997.0 * (600.0 + static_cast<double>(i) / 48000);
+        ASSERT_NEAR(values[i], 0.5 * std::sin(2 * std::numbers::pi * (cycles - std::floor(cycles))), 1e-9) << i;
+    }
+}
+
+TEST(Generators, MelodyIsTheScoreWithItsEnvelope) {
+    // The first two seconds: C, C, G, G with 10 ms attack and 80 ms release.
+    MelodyGenerator melody;
+    const std::vector<double> values = readAll(melody, 88200, 44100, 1);
+    const double notes[] = {523.2511306, 523.2511306, 783.9908720, 783.9908720};
+    for (size_t i = 0; i < values.size(); i += 7) {
+        const double t = static_cast<double>(i) / 44100;
+        const auto note = static_cast<size_t>(t / 0.5);
+        const double into = t - 0.5 * static_cast<double>(note);
+        const double envelope = std::clamp(std::min(into / 0.01, (0.5 - into) / 0.08), 0.0, 1.0);
+        const double phase = 2 * std::numbers::pi * notes[note] * into;
+        ASSERT_NEAR(values[i], envelope * (0.4 * std::sin(phase) + 0.1 * std::sin(2 * phase)), 1e-6) << i;
+    }
+}
+
 TEST(Generators, MelodyPlaysItsNotesAndLoops) {
     EXPECT_NEAR(MelodyGenerator::noteFrequencyAt(0.1), 523.25, 0.01);  // C
     EXPECT_NEAR(MelodyGenerator::noteFrequencyAt(1.1), 783.99, 0.01);  // G
@@ -107,6 +155,30 @@ TEST(FileSource, DeliversIntegerSamplesExactlyAndEnds) {
     ASSERT_EQ(got, 4u);
     for (size_t i = 0; i < codes.size(); ++i) EXPECT_EQ(values[i], codes[i] / 32768.0);
     EXPECT_EQ(readAll(*source, 10, 44100, 2, &got).size(), 0u);
+}
+
+TEST(FileSource, SixteenBitFileHandsOverItsCodesAtItsOwnRateAndChannels) {
+    test::TempDir dir;
+    const std::vector<short> codes{0, 1, -1, 32767, -32768, 12345, -321, 7, 99, -99};
+    test::writeWav16(dir.file("in.wav"), 44100, 2, codes);
+    test::writeWavFloat(dir.file("float.wav"), 44100, 2, {0.5f, -0.5f});
+    auto source = openSource(parseSourceDescription("file:" + dir.file("in.wav")), defaultAppEncoding());
+    EXPECT_TRUE(source->deliversCodes16(44100, 2));
+    EXPECT_FALSE(source->deliversCodes16(48000, 2));  // needs resampling
+    EXPECT_FALSE(source->deliversCodes16(44100, 1));  // needs mixing
+    auto floats = openSource(parseSourceDescription("file:" + dir.file("float.wav")), defaultAppEncoding());
+    EXPECT_FALSE(floats->deliversCodes16(44100, 2));
+    EXPECT_THROW(floats->readCodes16({}, 0, 44100, 2), std::logic_error);
+
+    // Codes and values continue one another.
+    std::vector<int16_t> first(4);
+    ASSERT_EQ(source->readCodes16(first, 2, 44100, 2), 2u);
+    EXPECT_EQ(first, (std::vector<int16_t>{0, 1, -1, 32767}));
+    EXPECT_EQ(readAll(*source, 1, 44100, 2), (std::vector<double>{-1.0, 12345 / 32768.0}));
+    std::vector<int16_t> rest(8);
+    ASSERT_EQ(source->readCodes16(rest, 4, 44100, 2), 2u);  // the file ends
+    EXPECT_EQ(std::vector<int16_t>(rest.begin(), rest.begin() + 4), (std::vector<int16_t>{-321, 7, 99, -99}));
+    EXPECT_EQ(source->readCodes16(rest, 4, 44100, 2), 0u);
 }
 
 TEST(FileSource, FitsChannelsToTheStream) {

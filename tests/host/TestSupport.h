@@ -47,6 +47,20 @@ inline void writeWav16(const std::string& path, int rate, int channels, const st
     sf_close(file);
 }
 
+// Writes interleaved 32-bit values as a WAV file of the given integer
+// subformat (SF_FORMAT_PCM_U8, _24, _32, ...): libsndfile keeps the top bits.
+inline void writeWavInts(const std::string& path, int rate, int channels, int subformat,
+                         const std::vector<int>& samples) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | subformat;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr) throw std::runtime_error(sf_strerror(nullptr));
+    sf_write_int(file, samples.data(), static_cast<sf_count_t>(samples.size()));
+    sf_close(file);
+}
+
 // Writes interleaved floats as a 32-bit float WAV file, values as given.
 inline void writeWavFloat(const std::string& path, int rate, int channels, const std::vector<float>& samples) {
     SF_INFO info{};

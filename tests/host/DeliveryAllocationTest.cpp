@@ -1,0 +1,74 @@
+// Delivering buffers allocates nothing once each stream has made its first
+// buffer: a broadcast of any length runs in the same memory. Its own program,
+// since it counts every operator new in the process.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "TestSupport.h"
+#include "host/scenario/PreparedScenario.h"
+#include "host/scenario/StreamScheduler.h"
+#include "host/sources/SourceDescription.h"
+
+namespace {
+std::atomic<uint64_t> gAllocations{0};
+}
+
+// The replacements pair malloc with free themselves; GCC cannot see that
+// every operator new in the program is this one.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size) {
+    ++gAllocations;
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace host {
+namespace {
+
+TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
+    test::TempDir dir;
+    std::vector<short> codes(44100 * 2 * 3);  // 3 s of stereo
+    for (size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<short>(i * 37);
+    test::writeWav16(dir.file("in.wav"), 44100, 2, codes);
+
+    for (const char* micSource : {"sine:300", "tones", "noise:3", "silence"}) {
+        SCOPED_TRACE(micSource);
+        StreamStep step;
+        step.app = AudioStreamPlan{parseSourceDescription("file:" + dir.file("in.wav")), defaultAppEncoding()};
+        step.mic = AudioStreamPlan{parseSourceDescription(micSource), defaultMicEncoding()};
+        step.mic->encoding.nonInterleaved = true;
+        step.mic->encoding.channels = 2;
+        step.video = VideoStreamPlan{60};
+        auto app = openSource(step.app->source, step.app->encoding);
+        auto mic = openSource(step.mic->source, step.mic->encoding);
+
+        bool seen[3] = {false, false, false};
+        uint64_t settled = 0;  // allocations once every stream has delivered
+        uint64_t buffers = 0;
+        uint64_t allocationsAfter = 0;
+        const DeliverFunction deliver = [&](const DeliveredBuffer& buffer) {
+            ++buffers;
+            if (!(seen[0] && seen[1] && seen[2])) {
+                seen[buffer.type == RPSampleBufferTypeAudioApp ? 0 : buffer.type == RPSampleBufferTypeAudioMic ? 1 : 2] =
+                    true;
+                settled = gAllocations.load();
+                return;
+            }
+            allocationsAfter = gAllocations.load() - settled;
+        };
+        runStream(step, app.get(), mic.get(), 0, deliver);
+        EXPECT_GT(buffers, 300u);
+        EXPECT_EQ(allocationsAfter, 0u);
+    }
+}
+
+}  // namespace
+}  // namespace host
