@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "MediaTestSupport.h"
@@ -13,149 +14,110 @@ using namespace mediatest;
 
 constexpr double kTone = 1000.0;
 
-// Appends `seconds` of a sine at `rate` in 1,024-frame float buffers.
-void appendSine(AVAssetWriterInput& input, double rate, uint32_t channels, double seconds, double hz = kTone) {
+// Appends `seconds` of a 1 kHz sine at half scale at `rate` in 1,024-frame float buffers.
+void appendSine(AVAssetWriterInput& input, double rate, uint32_t channels, double seconds) {
     const auto total = static_cast<int64_t>(std::llround(seconds * rate));
     for (int64_t at = 0; at < total; at += 1024) {
-        const int64_t n = std::min<int64_t>(1024, total - at);
-        OwnedBuffer b = sineFloatBuffer(rate, channels, n, hz, at);
-        ASSERT_TRUE(input.appendSampleBuffer(b.ref())) << input.lastAppendError()->localizedDescription();
+        std::vector<float> samples;
+        for (int64_t f = at; f < std::min<int64_t>(at + 1024, total); ++f)
+            samples.insert(samples.end(), channels, static_cast<float>(0.5 * std::sin(2 * M_PI * kTone * f / rate)));
+        ASSERT_TRUE(input.appendSampleBuffer(testing_support::makeFloatBuffer(samples, channels, rate)->ref()))
+            << input.lastAppendError()->localizedDescription();
     }
 }
 
-std::vector<double> channelOf(const SoundFile& sf, int channel, size_t from, size_t to) {
-    std::vector<double> out;
-    for (size_t f = from; f < to && f < static_cast<size_t>(sf.info.frames); ++f)
-        out.push_back(sf.reals[f * static_cast<size_t>(sf.info.channels) + static_cast<size_t>(channel)]);
-    return out;
-}
-
 TEST(RateChanges, DurationAndPitchSurviveResampling) {
-    TempDir dir;
-    const std::string path = dir.file("rates.wav");
-    Recording r = startRecording(path, 48000, 16, 2);
+    TempDirectory dir;
+    Recording r = startRecording(dir / "rates.wav", 48000, 16, 2);
     const double rates[] = {48000, 44100, 96000, 22050, 48000};
     for (double rate : rates) appendSine(*r.input, rate, 2, 0.5);
     ASSERT_TRUE(r.writer->finishWriting());
 
-    const SoundFile sf = readSoundFile(path);
+    const SoundFile sf = readSoundFile(dir / "rates.wav");
     ASSERT_TRUE(sf.opened);
     EXPECT_EQ(sf.info.samplerate, 48000);
-    const int64_t expected = 5 * 24000;
-    EXPECT_NEAR(static_cast<double>(sf.info.frames), static_cast<double>(expected), 1024.0);
+    EXPECT_NEAR(static_cast<double>(sf.info.frames), 5 * 24000.0, 1024.0);
     EXPECT_EQ(r.writer->writtenFrameCount(), static_cast<uint64_t>(sf.info.frames));
-
-    // Each half second, away from the joins, is still a 1 kHz sine at full level.
+    // Each half second, away from the joins, is still a 1 kHz sine at its level.
     for (int segment = 0; segment < 5; ++segment) {
         SCOPED_TRACE(rates[segment]);
         const size_t from = static_cast<size_t>(segment) * 24000 + 2000;
-        const auto left = channelOf(sf, 0, from, from + 20000);
+        const auto left = sf.channel(0, from, from + 20000);
         EXPECT_NEAR(measuredFrequency(left, 48000), kTone, 1.0);
-        const double peak = *std::max_element(left.begin(), left.end());
-        EXPECT_NEAR(peak, 0.5, 0.01);
-        EXPECT_EQ(channelOf(sf, 1, from, from + 20000), left);
+        EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 0.5, 0.01);
+        EXPECT_EQ(sf.channel(1, from, from + 20000), left);
     }
     EXPECT_EQ(r.input->clippedSampleCount(), 0u);
 }
 
 TEST(RateChanges, ARecordingEndingResampledIsFlushedAtFinish) {
-    TempDir dir;
-    const std::string path = dir.file("tail.wav");
-    Recording r = startRecording(path, 48000, 16, 1);
+    TempDirectory dir;
+    Recording r = startRecording(dir / "tail.wav", 48000, 16, 1);
     appendSine(*r.input, 44100, 1, 1.0);
     ASSERT_TRUE(r.writer->finishWriting());
-    const SoundFile sf = readSoundFile(path);
-    ASSERT_TRUE(sf.opened);
+    const SoundFile sf = readSoundFile(dir / "tail.wav");
     EXPECT_NEAR(static_cast<double>(sf.info.frames), 48000.0, 64.0);
-    EXPECT_NEAR(measuredFrequency(channelOf(sf, 0, 1000, 47000), 48000), kTone, 1.0);
+    EXPECT_NEAR(measuredFrequency(sf.channel(0, 1000, 47000), 48000), kTone, 1.0);
 }
 
-TEST(ChannelChanges, MonoSpreadsStereoAveragesWiderKeepsTheFront) {
-    TempDir dir;
-    const std::string path = dir.file("channels.wav");
-    Recording r = startRecording(path, 48000, 16, 2);
-    const auto s16 = makeLinearPCMDescription(48000, 1, 16, kAudioFormatFlagIsSignedInteger);
-    std::vector<int16_t> mono = {1000, -2000, 3000};
-    OwnedBuffer m = audioBuffer(s16, 3, {bytesOf(mono)});
-    ASSERT_TRUE(r.input->appendSampleBuffer(m.ref()));
-
-    std::vector<int16_t> six = {100, 200, 300, 400, 500, 600, -100, -200, -300, -400, -500, -600};
-    OwnedBuffer s = audioBuffer(makeLinearPCMDescription(48000, 6, 16, kAudioFormatFlagIsSignedInteger), 2, {bytesOf(six)});
-    ASSERT_TRUE(r.input->appendSampleBuffer(s.ref()));
-
-    std::vector<int16_t> stereo = {7, 8};
-    OwnedBuffer st = audioBuffer(makeLinearPCMDescription(48000, 2, 16, kAudioFormatFlagIsSignedInteger), 1, {bytesOf(stereo)});
-    ASSERT_TRUE(r.input->appendSampleBuffer(st.ref()));
-    ASSERT_TRUE(r.writer->finishWriting());
-
-    // And a mono file takes the average of a stereo buffer.
-    const std::string monoPath = dir.file("mono.wav");
-    Recording rm = startRecording(monoPath, 48000, 16, 1);
-    std::vector<int16_t> pair = {1000, 3000, -1000, -4000};
-    OwnedBuffer p = audioBuffer(makeLinearPCMDescription(48000, 2, 16, kAudioFormatFlagIsSignedInteger), 2, {bytesOf(pair)});
-    ASSERT_TRUE(rm.input->appendSampleBuffer(p.ref()));
-    ASSERT_TRUE(rm.writer->finishWriting());
-
-    const SoundFile sf = readSoundFile(path);
-    ASSERT_TRUE(sf.opened);
-    ASSERT_EQ(sf.info.frames, 6);
-    std::vector<int32_t> got;
-    for (int32_t v : sf.samples) got.push_back(v >> 16);
-    EXPECT_EQ(got, (std::vector<int32_t>{1000, 1000, -2000, -2000, 3000, 3000, 100, 200, -100, -200, 7, 8}));
-
-    const SoundFile sm = readSoundFile(monoPath);
-    ASSERT_TRUE(sm.opened);
-    ASSERT_EQ(sm.info.frames, 2);
-    EXPECT_EQ(sm.samples[0] >> 16, 2000);
-    EXPECT_EQ(sm.samples[1] >> 16, -2500);
-}
-
-TEST(ChannelChanges, StereoToSurroundFillsTheRestWithTheMonoMix) {
-    TempDir dir;
-    const std::string path = dir.file("surround.wav");
-    Recording r = startRecording(path, 48000, 16, 6);
-    std::vector<int16_t> stereo = {1000, 3000};
-    OwnedBuffer b = audioBuffer(makeLinearPCMDescription(48000, 2, 16, kAudioFormatFlagIsSignedInteger), 1, {bytesOf(stereo)});
-    ASSERT_TRUE(r.input->appendSampleBuffer(b.ref()));
-    ASSERT_TRUE(r.writer->finishWriting());
-    const SoundFile sf = readSoundFile(path);
-    ASSERT_TRUE(sf.opened);
-    ASSERT_EQ(sf.info.channels, 6);
-    std::vector<int32_t> got;
-    for (int32_t v : sf.samples) got.push_back(v >> 16);
-    EXPECT_EQ(got, (std::vector<int32_t>{1000, 3000, 2000, 2000, 2000, 2000}));
+// Mono spreads, stereo averages into mono, wider keeps the front pair, and
+// stereo into surround fills the rest with the mono mix; one file may see
+// several channel counts in turn.
+TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
+    struct Buffer {
+        uint32_t channels;
+        std::vector<int16_t> samples;
+    };
+    struct Case {
+        uint32_t fileChannels;
+        std::vector<Buffer> buffers;
+        std::vector<int32_t> expected;
+    };
+    const std::vector<Case> cases = {
+        {2,
+         {{1, {1000, -2000, 3000}}, {6, {100, 200, 300, 400, 500, 600, -100, -200, -300, -400, -500, -600}}, {2, {7, 8}}},
+         {1000, 1000, -2000, -2000, 3000, 3000, 100, 200, -100, -200, 7, 8}},
+        {1, {{2, {1000, 3000, -1000, -4000}}}, {2000, -2500}},
+        {6, {{2, {1000, 3000}}}, {1000, 3000, 2000, 2000, 2000, 2000}},
+    };
+    TempDirectory dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileChannels);
+        const std::string path = dir / (std::to_string(c.fileChannels) + "-channels.wav");
+        Recording r = startRecording(path, 48000, 16, c.fileChannels);
+        for (const Buffer& b : c.buffers) ASSERT_TRUE(r.append16(b.samples, b.channels));
+        ASSERT_TRUE(r.writer->finishWriting());
+        const SoundFile sf = readSoundFile(path);
+        ASSERT_EQ(sf.info.channels, static_cast<int>(c.fileChannels));
+        std::vector<int32_t> got;
+        for (int32_t v : sf.samples) got.push_back(v >> 16);
+        EXPECT_EQ(got, c.expected);
+    }
 }
 
 TEST(CombinedChanges, RateAndChannelsAndLayoutTogether) {
-    TempDir dir;
-    const std::string path = dir.file("mixed.wav");
-    Recording r = startRecording(path, 48000, 24, 2);
+    TempDirectory dir;
+    Recording r = startRecording(dir / "mixed.wav", 48000, 24, 2);
     appendSine(*r.input, 48000, 2, 0.25);
     appendSine(*r.input, 32000, 1, 0.25);
     appendSine(*r.input, 44100, 6, 0.25);
     // 16-bit big-endian non-interleaved stereo at the file's rate.
-    std::vector<uint8_t> left, right;
+    std::vector<uint8_t> plane;
     for (int f = 0; f < 12000; ++f) {
-        const auto v = static_cast<int16_t>(std::lround(16384 * std::sin(2 * M_PI * kTone * f / 48000)));
-        for (auto* plane : {&left, &right}) {
-            plane->push_back(static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8));
-            plane->push_back(static_cast<uint8_t>(v & 0xFF));
-        }
+        const auto v = static_cast<uint16_t>(std::lround(16384 * std::sin(2 * M_PI * kTone * f / 48000)));
+        plane.insert(plane.end(), {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF)});
     }
-    OwnedBuffer be = audioBuffer(makeLinearPCMDescription(48000, 2, 16,
-                                                          kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian |
-                                                              kAudioFormatFlagIsNonInterleaved),
-                                 12000, {left, right});
-    ASSERT_TRUE(r.input->appendSampleBuffer(be.ref()));
+    const auto planarBigEndian = makeLinearPCMDescription(
+        48000, 2, 16, kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsNonInterleaved);
+    ASSERT_TRUE(r.input->appendSampleBuffer(makeAudioBuffer(planarBigEndian, 12000, {plane, plane})->ref()));
     ASSERT_TRUE(r.writer->finishWriting());
 
-    const SoundFile sf = readSoundFile(path);
-    ASSERT_TRUE(sf.opened);
+    const SoundFile sf = readSoundFile(dir / "mixed.wav");
     EXPECT_NEAR(static_cast<double>(sf.info.frames), 48000.0, 1024.0);
     for (int segment = 0; segment < 4; ++segment) {
         const size_t from = static_cast<size_t>(segment) * 12000 + 1500;
-        EXPECT_NEAR(measuredFrequency(channelOf(sf, 0, from, from + 9000), 48000), kTone, 2.0) << segment;
-        EXPECT_NEAR(measuredFrequency(channelOf(sf, 1, from, from + 9000), 48000), kTone, 2.0) << segment;
+        for (int channel : {0, 1})
+            EXPECT_NEAR(measuredFrequency(sf.channel(channel, from, from + 9000), 48000), kTone, 2.0) << segment;
     }
 }
 

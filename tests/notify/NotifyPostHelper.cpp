@@ -8,16 +8,6 @@
 #include "platform/notify/CFNotificationCenter.h"
 #include "platform/notify/DBusNotifyTransport.h"
 
-namespace {
-
-// Dictionary keys and values must outlive the dictionary; these strings do.
-struct Text {
-    __CFString object;
-    std::string storage;
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
     auto transport = platform::makeSessionBusTransport();
     if (!transport) return 2;
@@ -25,23 +15,19 @@ int main(int argc, char** argv) {
 
     const CFDictionaryKeyCallBacks keyCallBacks{0, nullptr, nullptr, CFCopyDescription, CFEqual, nullptr};
     const CFDictionaryValueCallBacks valueCallBacks{0, nullptr, nullptr, CFCopyDescription, CFEqual};
-    CFNotificationCenterRef center = CFNotificationCenterGetDarwinNotifyCenter();
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         const auto equals = argument.find('=');
         const auto colon = argument.find(':', equals == std::string::npos ? 0 : equals);
-        Text name{{}, argument.substr(0, equals)};
-        Text key{{}, "TestKey"};
-        Text value{{}, "TestValue"};
-        if (equals != std::string::npos && colon != std::string::npos) {
-            key.storage = argument.substr(equals + 1, colon - equals - 1);
-            value.storage = argument.substr(colon + 1);
-        }
-        for (Text* t : {&name, &key, &value}) t->object.text = t->storage;
-
+        const bool custom = equals != std::string::npos && colon != std::string::npos;
+        // The strings refer to their text, which must outlive the post.
+        const std::string nameText = argument.substr(0, equals);
+        const std::string keyText = custom ? argument.substr(equals + 1, colon - equals - 1) : "TestKey";
+        const std::string valueText = custom ? argument.substr(colon + 1) : "TestValue";
+        __CFString name{nameText}, key{keyText}, value{valueText};
         CFMutableDictionaryRef payload = CFDictionaryCreateMutable(kCFAllocatorDefault, 1, &keyCallBacks, &valueCallBacks);
-        CFDictionaryAddValue(payload, &key.object, &value.object);
-        CFNotificationCenterPostNotification(center, &name.object, nullptr, payload, true);
+        CFDictionaryAddValue(payload, &key, &value);
+        CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(), &name, nullptr, payload, true);
         CFRelease(payload);
     }
     // Destroying the transport writes anything still queued (bounded).

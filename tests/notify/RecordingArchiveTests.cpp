@@ -3,92 +3,71 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "RecordingArchive.h"
-#include "TestSupport.h"
+#include "tests/support/TempDirectory.h"
 
 namespace {
 
 using containing_app::RecordingArchive;
 
-std::string readAll(const std::string& path) {
+std::string contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class Archive : public testing::Test {
 protected:
-    notifytest::TempDir dir;
-    std::string source = dir.path() + "/source.wav";
-    std::string keepDir = dir.path() + "/kept/nested";
+    testing_support::TempDirectory dir;
+    std::string source = dir / "source.wav";
+    std::string keepDir = dir / "kept/nested";
     std::time_t when = 1700000000;  // a fixed moment, so names are known
+    std::string base = keepDir + "/" + containing_app::recordingBaseName(when);
 
     void SetUp() override {
         std::ofstream out(source, std::ios::binary);
         for (int i = 0; i < 200000; ++i) out.put(static_cast<char>(i * 7));
     }
-    int openSource() const { return ::open(source.c_str(), O_RDONLY | O_CLOEXEC); }
+    containing_app::KeepResult keep(RecordingArchive& archive, int flags = O_RDONLY, off_t at = 0) const {
+        const int fd = ::open(source.c_str(), flags | O_CLOEXEC);
+        ::lseek(fd, at, SEEK_SET);
+        auto result = archive.keep(fd, when);
+        ::close(fd);
+        return result;
+    }
 };
 
-TEST_F(Archive, CopiesTheWholeFileUnderATimestampName) {
+TEST_F(Archive, WholeCopiesUnderNewNamesNeverThroughALink) {
     RecordingArchive archive(keepDir);
-    const int fd = openSource();
-    ::lseek(fd, 1000, SEEK_SET);  // the copy starts at the beginning regardless
-    const auto kept = archive.keep(fd, when);
-    ::close(fd);
-    ASSERT_TRUE(kept.kept) << kept.error;
-    EXPECT_EQ(kept.path, keepDir + "/" + containing_app::recordingBaseName(when) + ".wav");
-    EXPECT_EQ(readAll(kept.path), readAll(source));
-}
+    const auto first = keep(archive, O_RDONLY, 1000);  // copied from the beginning regardless
+    ASSERT_TRUE(first.kept) << first.error;
+    EXPECT_EQ(first.path, base + ".wav");
 
-TEST_F(Archive, LaterCopiesInTheSameSecondGetNumberedNames) {
-    RecordingArchive archive(keepDir);
-    const std::string base = keepDir + "/" + containing_app::recordingBaseName(when);
-    std::vector<std::string> paths;
-    for (int i = 0; i < 3; ++i) {
-        const int fd = openSource();
-        paths.push_back(archive.keep(fd, when).path);
-        ::close(fd);
-    }
-    EXPECT_EQ(paths, (std::vector<std::string>{base + ".wav", base + "-1.wav", base + "-2.wav"}));
-    EXPECT_EQ(readAll(paths[2]), readAll(source));
-}
-
-TEST_F(Archive, NeverWritesThroughALinkAtTheChosenName) {
-    RecordingArchive archive(keepDir);
-    const std::string victim = dir.path() + "/victim";
+    const std::string victim = dir / "victim";
     std::ofstream(victim) << "untouched";
-    const std::string base = keepDir + "/" + containing_app::recordingBaseName(when);
-    ASSERT_EQ(::symlink(victim.c_str(), (base + ".wav").c_str()), 0);
-    const int fd = openSource();
-    const auto kept = archive.keep(fd, when);
-    ::close(fd);
-    EXPECT_EQ(kept.path, base + "-1.wav");
-    EXPECT_EQ(readAll(victim), "untouched");
+    ASSERT_EQ(::symlink(victim.c_str(), (base + "-1.wav").c_str()), 0);
+    const auto second = keep(archive);
+    const auto third = keep(archive);
+    EXPECT_EQ(second.path, base + "-2.wav");
+    EXPECT_EQ(third.path, base + "-3.wav");
+    EXPECT_EQ(contents(victim), "untouched");
+    for (const auto& kept : {first, second, third}) EXPECT_EQ(contents(kept.path), contents(source)) << kept.path;
 }
 
 TEST_F(Archive, ReportsADirectoryItCannotUseAndAnUnreadableSource) {
-    const std::string blocker = dir.path() + "/file";
-    std::ofstream(blocker) << "x";
-    RecordingArchive blocked(blocker + "/sub");
-    const int fd = openSource();
-    const auto result = blocked.keep(fd, when);
-    ::close(fd);
+    std::ofstream(dir / "file") << "x";
+    RecordingArchive blocked(dir / "file/sub");
+    const auto result = keep(blocked);
     EXPECT_FALSE(result.kept);
     EXPECT_FALSE(result.error.empty());
 
     RecordingArchive archive(keepDir);
-    const int writeOnly = ::open(source.c_str(), O_WRONLY | O_CLOEXEC);
-    const auto failed = archive.keep(writeOnly, when);
-    ::close(writeOnly);
-    EXPECT_FALSE(failed.kept);
+    EXPECT_FALSE(keep(archive, O_WRONLY).kept);
     EXPECT_TRUE(std::filesystem::is_empty(keepDir)) << "the partial copy must be removed";
 }
 

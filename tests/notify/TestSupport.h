@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the notify tests: a private temporary directory, child processes,
-// a private bus daemon that can be stopped, and the session bus check.
+// Shared by the notify tests: posting the extension's payload, child
+// processes with captured output, environment overrides, the bus check.
 
 #include <sys/types.h>
 
@@ -9,83 +9,49 @@
 #include <string>
 #include <vector>
 
+#include "platform/notify/CFNotificationCenter.h"
+
 namespace notifytest {
 
-// A directory made with mkdtemp under $TMPDIR (or /tmp), removed with its
-// contents on destruction.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
+using namespace std::chrono_literals;
 
-private:
-    std::string path_;
-};
+// Posts `name` with the payload TestKey -> TestValue, as the extension does.
+void post(CFStringRef name);
 
-// A child process with its standard output (and optionally error) captured.
+// A child process (run with the current environment) whose standard output
+// and error are read line by line. Killed, if still running, on destruction.
 class Child {
 public:
-    // Starts `argv` with the current environment plus `extraEnv` ("NAME=value").
-    Child(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {});
+    explicit Child(const std::vector<std::string>& argv);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    // Reads one line of standard output, waiting up to `timeout`; none at end
-    // of output or timeout.
-    std::optional<std::string> readLine(std::chrono::milliseconds timeout);
-    // The same for standard error.
-    std::optional<std::string> readErrorLine(std::chrono::milliseconds timeout);
-    // Waits for exit (killing the child after `timeout`) and returns the
-    // exit status, or -signal when it was killed.
+    // One line, waiting up to `timeout`; none at the end of output or timeout.
+    std::optional<std::string> readLine(std::chrono::milliseconds timeout) { return lineFrom(out_, timeout); }
+    std::optional<std::string> readErrorLine(std::chrono::milliseconds timeout) { return lineFrom(err_, timeout); }
+    // The exit status, or -signal; the child is killed after `timeout`.
     int wait(std::chrono::milliseconds timeout);
-    // What is left unread on standard error (call after wait()).
-    std::string standardError();
     pid_t pid() const { return pid_; }
 
 private:
-    static std::optional<std::string> readLineFrom(int fd, std::string& buffer, std::chrono::milliseconds timeout);
+    struct Stream {
+        int fd = -1;
+        std::string buffered;
+    };
+    static std::optional<std::string> lineFrom(Stream& stream, std::chrono::milliseconds timeout);
     pid_t pid_ = -1;
-    int out_ = -1;
-    int err_ = -1;
-    std::string buffered_;
-    std::string bufferedError_;
-    bool reaped_ = false;
-    int status_ = 0;
+    Stream out_, err_;
+    std::optional<int> status_;
 };
 
-// Runs a process to completion and returns its exit status.
-int run(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
-        std::string* output = nullptr);
+// Runs a program to completion and returns its exit status.
+int run(const std::vector<std::string>& argv);
 
-// A dbus-daemon of our own listening in a temporary directory; it can be
-// stopped (SIGSTOP) to stand for a frozen bus. Killed on destruction.
-class PrivateBusDaemon {
-public:
-    // Listens on `socketPath`, or on a socket in a directory of its own.
-    explicit PrivateBusDaemon(const std::string& socketPath = {});
-    ~PrivateBusDaemon();
-    PrivateBusDaemon(const PrivateBusDaemon&) = delete;
-    PrivateBusDaemon& operator=(const PrivateBusDaemon&) = delete;
-
-    bool started() const { return !address_.empty(); }
-    const std::string& address() const { return address_; }
-    void freeze();
-    void thaw();
-
-private:
-    TempDir dir_;
-    pid_t pid_ = -1;
-    std::string address_;
-};
-
-// Sets an environment variable for the lifetime of the object.
+// Sets (or with a null value unsets) an environment variable for the object's lifetime.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, const char* value);  // null value unsets
+    ScopedEnv(const char* name, const char* value);
     ~ScopedEnv();
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
