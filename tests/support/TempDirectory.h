@@ -25,6 +25,7 @@ public:
 
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    std::string file(const std::string& name) const { return *this / name; }
 
 private:
     std::string path_;
