@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 namespace platform {
@@ -46,44 +47,53 @@ SdBus SdBus::openSession(std::string& error) {
 
 bool SdBus::isOpen() const { return bus_ != nullptr && sd_bus_is_open(bus_) > 0; }
 
-bool SdBus::flushUntil(Clock::time_point deadline) {
-    if (bus_ == nullptr) return false;
+namespace {
+
+// Processes `bus` and waits on it until `done()` reports true (returns
+// true), the connection fails, or the deadline passes (returns false).
+// `done` sees how much the last sd_bus_process call did; it returns nullopt
+// to keep going.
+template <typename Done>
+bool processUntil(sd_bus* bus, SdBus::Clock::time_point deadline, Done done) {
+    if (bus == nullptr) return false;
     for (;;) {
-        // Processing advances the handshake, writes queued messages and
-        // reads (and drops) what the daemon sent us.
-        const int processed = sd_bus_process(bus_, nullptr);
+        const int processed = sd_bus_process(bus, nullptr);
         if (processed < 0) return false;
-        uint64_t queued = 0;
-        if (sd_bus_get_n_queued_write(bus_, &queued) < 0) return false;
-        if (queued == 0 && processed == 0) return true;
+        if (const std::optional<bool> finished = done(processed)) return *finished;
         if (processed > 0) {
-            if (Clock::now() >= deadline) return false;
+            if (SdBus::Clock::now() >= deadline) return false;
             continue;
         }
         const uint64_t left = microsecondsUntil(deadline);
         if (left == 0) return false;
-        const int waited = sd_bus_wait(bus_, left);
+        const int waited = sd_bus_wait(bus, left);
         if (waited < 0 && waited != -EINTR) return false;
     }
 }
 
+}  // namespace
+
+bool SdBus::flushUntil(Clock::time_point deadline) {
+    // Processing advances the handshake, writes queued messages and reads
+    // (and drops) what the daemon sent us.
+    return processUntil(bus_, deadline, [this](int processed) -> std::optional<bool> {
+        uint64_t queued = 0;
+        if (sd_bus_get_n_queued_write(bus_, &queued) < 0) return false;
+        if (queued == 0 && processed == 0) return true;
+        return std::nullopt;
+    });
+}
+
 bool SdBus::waitUntilReady(Clock::time_point deadline) {
     if (bus_ == nullptr) return false;
-    for (;;) {
-        const int ready = sd_bus_is_ready(bus_);
-        if (ready > 0) return true;
-        if (ready < 0 || sd_bus_is_open(bus_) <= 0) return false;
-        const int processed = sd_bus_process(bus_, nullptr);
-        if (processed < 0) return false;
-        if (processed > 0) {
-            if (Clock::now() >= deadline) return false;
-            continue;
-        }
-        const uint64_t left = microsecondsUntil(deadline);
-        if (left == 0) return false;
-        const int waited = sd_bus_wait(bus_, left);
-        if (waited < 0 && waited != -EINTR) return false;
-    }
+    const auto ready = [this]() -> std::optional<bool> {
+        const int r = sd_bus_is_ready(bus_);
+        if (r > 0) return true;
+        if (r < 0 || sd_bus_is_open(bus_) <= 0) return false;
+        return std::nullopt;
+    };
+    if (const std::optional<bool> now = ready()) return *now;
+    return processUntil(bus_, deadline, [&](int) { return ready(); });
 }
 
 }  // namespace platform
