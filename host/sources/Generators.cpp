@@ -44,8 +44,7 @@ void SineGenerator::render(double* out, uint64_t first, size_t frames, const Fra
         const size_t offset = static_cast<size_t>(frame % block);
         tone_.setPhase(frequency_ * clock.secondsOf(frame - offset));
         const size_t run = std::min(frames - done, block - offset);
-        double* at = out + done;
-        for (size_t i = 0; i < run; ++i) at[i] = amplitude_ * tone_.sinAt(offset + i);
+        tone_.renderSin(out + done, offset, run, amplitude_);
         done += run;
     }
 }

@@ -39,6 +39,15 @@ public:
     // Frame j (< kBlock) of the block.
     double sinAt(size_t j) const { return sin_ * cosStep_[j] + cos_ * sinStep_[j]; }
     double cosAt(size_t j) const { return cos_ * cosStep_[j] - sin_ * sinStep_[j]; }
+    // amplitude * sinAt(first + i) into out[i] for i < count (first + count <= kBlock).
+    // Works on local copies so the compiler can vectorise it: `out` might
+    // otherwise alias the members.
+    void renderSin(double* out, size_t first, size_t count, double amplitude) const {
+        const double s = sin_ * amplitude, c = cos_ * amplitude;
+        const double* cosStep = cosStep_.data() + first;
+        const double* sinStep = sinStep_.data() + first;
+        for (size_t i = 0; i < count; ++i) out[i] = s * cosStep[i] + c * sinStep[i];
+    }
 
 private:
     double step_ = -1;  // no table yet
