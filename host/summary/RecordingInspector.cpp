@@ -59,11 +59,77 @@ struct Levels {
 // bits of the short or int it returns (code << shift), so that value over
 // 2^15 or 2^31 is the sample's level exactly, whatever N is.
 
-// Levels of a recording of at most 16 bits, read as shorts. The loop is
-// plain enough for the compiler to vectorise (built twice, for AVX2 and for
-// the baseline, picked when the program loads); a chunk's sum of squares
-// (each below 2^31) fits 64 bits.
-__attribute__((target_clones("avx2", "default")))
+// The sums of one chunk of shorts: lowest and highest code, sum of squares
+// and how many codes are at full scale.
+struct ShortSums {
+    int16_t lowest = 0;
+    int16_t highest = 0;
+    uint64_t squares = 0;
+    uint64_t fullScale = 0;
+};
+
+void addShortsPlain(const int16_t* codes, size_t count, int16_t fullScale, ShortSums& sums) {
+    for (size_t i = 0; i < count; ++i) {
+        const int16_t code = codes[i];
+        sums.lowest = std::min(sums.lowest, code);
+        sums.highest = std::max(sums.highest, code);
+        const int32_t wide = code;
+        sums.squares += static_cast<uint32_t>(wide * wide);
+        sums.fullScale += (code >= fullScale) | (code == INT16_MIN);
+    }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define HOST_HAVE_AVX2_LEVELS 1
+#include <immintrin.h>
+
+// Sixteen codes at a time: pmaddwd squares and adds pairs (each pair below
+// 2^31 + 1, exact as an unsigned 32-bit lane), widened into 64-bit lanes.
+__attribute__((target("avx2"))) void addShortsAvx2(const int16_t* codes, size_t count, int16_t fullScale,
+                                                   ShortSums& sums) {
+    __m256i low = _mm256_set1_epi16(sums.lowest), high = _mm256_set1_epi16(sums.highest);
+    __m256i squares = _mm256_setzero_si256(), full = _mm256_setzero_si256();
+    const __m256i top = _mm256_set1_epi16(static_cast<int16_t>(fullScale - 1));
+    const __m256i bottom = _mm256_set1_epi16(INT16_MIN);
+    size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + i));
+        low = _mm256_min_epi16(low, v);
+        high = _mm256_max_epi16(high, v);
+        const __m256i pairs = _mm256_madd_epi16(v, v);
+        squares = _mm256_add_epi64(squares, _mm256_cvtepu32_epi64(_mm256_castsi256_si128(pairs)));
+        squares = _mm256_add_epi64(squares, _mm256_cvtepu32_epi64(_mm256_extracti128_si256(pairs, 1)));
+        // -1 in each lane at full scale; counts go down, negated at the end.
+        const __m256i atFull = _mm256_or_si256(_mm256_cmpgt_epi16(v, top), _mm256_cmpeq_epi16(v, bottom));
+        full = _mm256_add_epi64(full, _mm256_sad_epu8(_mm256_and_si256(atFull, _mm256_set1_epi16(1)),
+                                                      _mm256_setzero_si256()));
+    }
+    alignas(32) int16_t lows[16], highs[16];
+    alignas(32) uint64_t sq[4], fl[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lows), low);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(highs), high);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sq), squares);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(fl), full);
+    for (int k = 0; k < 16; ++k) {
+        sums.lowest = std::min(sums.lowest, lows[k]);
+        sums.highest = std::max(sums.highest, highs[k]);
+    }
+    sums.squares += sq[0] + sq[1] + sq[2] + sq[3];
+    sums.fullScale += fl[0] + fl[1] + fl[2] + fl[3];
+    addShortsPlain(codes + i, count - i, fullScale, sums);
+}
+#endif
+
+void addShorts(const int16_t* codes, size_t count, int16_t fullScale, ShortSums& sums) {
+#ifdef HOST_HAVE_AVX2_LEVELS
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    if (avx2) return addShortsAvx2(codes, count, fullScale, sums);
+#endif
+    addShortsPlain(codes, count, fullScale, sums);
+}
+
+// Levels of a recording of at most 16 bits, read as shorts; a chunk's sum
+// of squares (each below 2^31) fits 64 bits.
 Levels shortLevels(SNDFILE* file, size_t channels, int bits) {
     const int shift = 16 - bits;
     const auto fullScale = static_cast<int16_t>(((1 << (bits - 1)) - 1) << shift);
@@ -71,29 +137,19 @@ Levels shortLevels(SNDFILE* file, size_t channels, int bits) {
     const auto framesPerChunk = static_cast<sf_count_t>(chunk.size() / channels);
     __extension__ using Wide = unsigned __int128;
     Wide sumOfSquares = 0;
-    int16_t lowest = 0;
-    int16_t highest = 0;
+    ShortSums sums;
     Levels levels;
     while (true) {
         const sf_count_t got = sf_readf_short(file, chunk.data(), framesPerChunk);
         if (got <= 0) break;
         levels.frames += got;
-        const size_t samples = static_cast<size_t>(got) * channels;
-        uint64_t chunkSum = 0;
-        uint64_t chunkFull = 0;
-        for (size_t i = 0; i < samples; ++i) {
-            const int16_t code = chunk[i];
-            lowest = std::min(lowest, code);
-            highest = std::max(highest, code);
-            const int32_t wide = code;
-            chunkSum += static_cast<uint32_t>(wide * wide);
-            chunkFull += (code >= fullScale) | (code == INT16_MIN);
-        }
-        sumOfSquares += chunkSum;
-        levels.fullScaleSamples += chunkFull;
+        sums.squares = 0;
+        addShorts(chunk.data(), static_cast<size_t>(got) * channels, fullScale, sums);
+        sumOfSquares += sums.squares;
     }
+    levels.fullScaleSamples = sums.fullScale;
     const double unit = 0x1p-15;
-    levels.peak = std::max(-static_cast<double>(lowest), static_cast<double>(highest)) * unit;
+    levels.peak = std::max(-static_cast<double>(sums.lowest), static_cast<double>(sums.highest)) * unit;
     const double count = static_cast<double>(levels.frames) * static_cast<double>(channels);
     levels.rms = count > 0 ? std::sqrt(static_cast<double>(sumOfSquares) / count) * unit : 0;
     return levels;
