@@ -96,12 +96,15 @@ void BManager::creaw(CMSampleBufferRef buffer) {
 }
 
 void BManager::endBroadcast() {
+    // Only a recording this broadcast made is handed over: without a writer
+    // and its input, whatever "tempfile.wav" is left belongs to an earlier one.
+    const bool recorded = writer && writerInput;
     if (writer) {
         writer->finishWriting();
         // A writer that failed while recording (a full disk) has completed
         // the file up to the failure: that part is still handed over, and
         // the failure is logged so that the shortened recording is explained.
-        if (writer->status() == AVAssetWriterStatus::Failed && writer->error())
+        if (recorded && writer->status() == AVAssetWriterStatus::Failed && writer->error())
             NSLog("errb %@", writer->error()->localizedDescription());
     }
 
@@ -114,10 +117,8 @@ void BManager::endBroadcast() {
 
     fileManager.removeItemAtURL(destination, nullptr);
 
-    // Only a recording this broadcast made is handed over: without a writer
-    // and its input, whatever "tempfile.wav" is left belongs to an earlier one.
     NSErrorPtr error;
-    if (writer && writerInput)
+    if (recorded)
         fileManager.copyItemAtURL(source, destination, &error);
     else
         error = noRecordingError(source);

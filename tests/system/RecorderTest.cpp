@@ -226,6 +226,8 @@ TEST_F(Recorder, StreamDescriptionsThatCannotMakeSettingsYieldNoInputAndNoCrash)
         EXPECT_EQ(logLinesStartingWith("errb "), 1u);
         handler.broadcastFinished();
         EXPECT_FALSE(std::filesystem::exists(sharedRecordingPath()));
+        EXPECT_EQ(logLinesStartingWith("errb "), 1u) << "the finish adds no second set-up line";
+        EXPECT_EQ(logLinesStartingWith("++error "), 1u);
     }
     for (auto [channels, bits] : {std::pair{0u, 16u}, std::pair{2u, 0u}, std::pair{2u, 12u}, std::pair{2u, 4096u},
                                   std::pair{0xFFFFFFFFu, 16u}}) {
