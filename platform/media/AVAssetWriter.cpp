@@ -88,8 +88,12 @@ void AVAssetWriter::startSessionAtSourceTime(CMTime) {
 
 bool AVAssetWriter::appendFromInput(AVAssetWriterInput& input, CMSampleBufferRef buffer) {
     if (status_ != AVAssetWriterStatus::Writing) {
-        input.lastAppendError_ = NSError::errorWithDescription(
-            AVFoundationErrorDomain, AVErrorUnknown, "The writer isn\u2019t writing.", url_.path());
+        // Buffers after the finish or a failure all come here: the error is
+        // made once per writer, not once per buffer.
+        if (!notWritingError_)
+            notWritingError_ = NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown,
+                                                             "The writer isn\u2019t writing.", url_.path());
+        input.lastAppendError_ = notWritingError_;
         return false;
     }
     switch (input.pipeline_->append(buffer, *file_)) {

@@ -66,5 +66,6 @@ private:
     std::shared_ptr<AVAssetWriterInput> input_;
     AVAssetWriterStatus status_ = AVAssetWriterStatus::Unknown;
     NSErrorPtr error_;
+    NSErrorPtr notWritingError_;  // made by the first append that finds the writer not writing
     bool sessionStarted_ = false;
 };

@@ -21,8 +21,11 @@ AVAssetWriterInput::~AVAssetWriterInput() = default;
 
 bool AVAssetWriterInput::appendSampleBuffer(CMSampleBufferRef buffer) {
     if (owner_ == nullptr) {
-        lastAppendError_ = NSError::errorWithDescription(
+        // Every buffer of a broadcast whose writer could not be made comes
+        // here: one shared, immutable error rather than one per buffer.
+        static const NSErrorPtr noWriter = NSError::errorWithDescription(
             AVFoundationErrorDomain, AVErrorUnknown, "The input doesn\u2019t belong to a writer.");
+        lastAppendError_ = noWriter;
         return false;
     }
     return owner_->appendFromInput(*this, buffer);
