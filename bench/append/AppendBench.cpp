@@ -95,6 +95,26 @@ NSDictionary settingsFor(const Case& c) {
 
 size_t outputBytesPerBuffer(const Case& c) { return static_cast<size_t>(c.frames) * 2 * c.outBits / 8; }
 
+// Runs `append` once per iteration into files that are replaced, untimed,
+// every `perFile` buffers, so no file grows past kFileBytes.
+template <typename Open, typename Close, typename Append>
+void appendToRotatingFiles(benchmark::State& state, size_t perFile, Open open, Close close, Append append) {
+    open();
+    size_t inFile = 0;
+    for (auto _ : state) {
+        if (inFile == perFile) {
+            state.PauseTiming();
+            close();
+            open();
+            inFile = 0;
+            state.ResumeTiming();
+        }
+        append();
+        ++inFile;
+    }
+    close();
+}
+
 void BM_Ours(benchmark::State& state, Case c) {
     const std::vector<uint8_t> data = inputBytes(c);
     CMSampleBuffer buffer;
@@ -124,20 +144,9 @@ void BM_Ours(benchmark::State& state, Case c) {
         writer.reset();
         std::filesystem::remove(path);
     };
-    open();
-    size_t inFile = 0;
-    for (auto _ : state) {
-        if (inFile == perFile) {
-            state.PauseTiming();
-            close();
-            open();
-            inFile = 0;
-            state.ResumeTiming();
-        }
-        benchmark::DoNotOptimize(input->appendSampleBuffer(&buffer));
-        ++inFile;
-    }
-    close();
+    appendToRotatingFiles(state, perFile, open, close, [&] {
+    benchmark::DoNotOptimize(input->appendSampleBuffer(&buffer));
+    });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * outputBytesPerBuffer(c)));
 }
 
@@ -145,29 +154,24 @@ void BM_Limit(benchmark::State& state, Case c) {
     std::vector<uint8_t> block(kLimitBuffer, 0x5A);
     const size_t perBuffer = outputBytesPerBuffer(c);
     const size_t perFile = std::max<size_t>(1, kFileBytes / perBuffer);
-    std::string path = freshPath("limit");
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    std::string path;
+    int fd = -1;
     size_t pending = 0;
-    size_t inFile = 0;
-    for (auto _ : state) {
-        if (inFile == perFile) {
-            state.PauseTiming();
-            ::close(fd);
-            std::filesystem::remove(path);
-            path = freshPath("limit");
-            fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            inFile = 0;
-            state.ResumeTiming();
-        }
+    auto open = [&] {
+        path = freshPath("limit");
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    };
+    auto close = [&] {
+        ::close(fd);
+        std::filesystem::remove(path);
+    };
+    appendToRotatingFiles(state, perFile, open, close, [&] {
         pending += perBuffer;
         while (pending >= kLimitBuffer) {
             benchmark::DoNotOptimize(::write(fd, block.data(), kLimitBuffer));
             pending -= kLimitBuffer;
         }
-        ++inFile;
-    }
-    ::close(fd);
-    std::filesystem::remove(path);
+    });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * perBuffer));
 }
 
@@ -194,27 +198,16 @@ void BM_Libsndfile(benchmark::State& state, Case c) {
         sf_close(file);
         std::filesystem::remove(path);
     };
-    open();
-    size_t inFile = 0;
-    for (auto _ : state) {
-        if (inFile == perFile) {
-            state.PauseTiming();
-            close();
-            open();
-            inFile = 0;
-            state.ResumeTiming();
-        }
-        if (c.floatInput) {
-            benchmark::DoNotOptimize(sf_writef_float(file, floats.data(), c.frames));
-        } else {
-            // libsndfile takes native shorts: the big-endian input is swapped first.
-            for (size_t i = 0; i < samples; ++i)
-                shorts[i] = static_cast<short>((data[2 * i] << 8) | data[2 * i + 1]);
-            benchmark::DoNotOptimize(sf_writef_short(file, shorts.data(), c.frames));
-        }
-        ++inFile;
+    appendToRotatingFiles(state, perFile, open, close, [&] {
+    if (c.floatInput) {
+        benchmark::DoNotOptimize(sf_writef_float(file, floats.data(), c.frames));
+    } else {
+        // libsndfile takes native shorts: the big-endian input is swapped first.
+        for (size_t i = 0; i < samples; ++i)
+            shorts[i] = static_cast<short>((data[2 * i] << 8) | data[2 * i + 1]);
+        benchmark::DoNotOptimize(sf_writef_short(file, shorts.data(), c.frames));
     }
-    close();
+    });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * outputBytesPerBuffer(c)));
 }
 
@@ -240,22 +233,11 @@ void BM_WriteBufferSize(benchmark::State& state) {
         file.reset();
         std::filesystem::remove(path);
     };
-    open();
-    size_t inFile = 0;
-    for (auto _ : state) {
-        if (inFile == perFile) {
-            state.PauseTiming();
-            close();
-            open();
-            inFile = 0;
-            state.ResumeTiming();
-        }
-        uint8_t* dst = file->reserve(perBuffer);
-        media::convert::floatToInt32(data.data(), 2048, dst);
-        file->commit(1024);
-        ++inFile;
-    }
-    close();
+    appendToRotatingFiles(state, perFile, open, close, [&] {
+    uint8_t* dst = file->reserve(perBuffer);
+    media::convert::floatToInt32(data.data(), 2048, dst);
+    file->commit(1024);
+    });
 }
 BENCHMARK(BM_WriteBufferSize)->Arg(64)->Arg(128)->Arg(256)->Arg(512)->Arg(1024);
 
