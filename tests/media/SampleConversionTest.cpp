@@ -97,6 +97,7 @@ TEST(KernelVariants, FloatKernelsMatchThePlainRuleAtEveryLengthAndAlignment) {
         {"to 8 bits", 8, selectDirectConverter(kFloat32, 8)}, {"to 24 bits", 24, selectDirectConverter(kFloat32, 24)}};
     std::vector<std::pair<const char*, const SampleKernels*>> variants = {{"portable", &portableKernels()}};
     if (avx2Kernels() != nullptr) variants.emplace_back("avx2", avx2Kernels());
+    if (avx512Kernels() != nullptr) variants.emplace_back("avx512", avx512Kernels());
     for (const auto& [name, kernels] : variants) {
         converters.emplace_back(std::string(name) + " to 16 bits", 16, kernels->floatToInt16);
         converters.emplace_back(std::string(name) + " to 32 bits", 32, kernels->floatToInt32);
@@ -104,7 +105,7 @@ TEST(KernelVariants, FloatKernelsMatchThePlainRuleAtEveryLengthAndAlignment) {
     const std::vector<float> tricky = trickyFloats(5000);
     for (const auto& [name, bits, convert] : converters) {
         for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{15}, size_t{16}, size_t{17},
-                             size_t{33}, tricky.size()}) {
+                             size_t{33}, size_t{47}, tricky.size()}) {
             SCOPED_TRACE(testing::Message() << name << ", " << count << " samples");
             std::vector<uint8_t> raw(1 + 4 * count);  // one byte in: unaligned input and output
             std::memcpy(raw.data() + 1, tricky.data(), 4 * count);
@@ -127,9 +128,9 @@ TEST(KernelVariants, FloatKernelsMatchThePlainRuleAtEveryLengthAndAlignment) {
 TEST(KernelVariants, ByteSwapMatchesThePlainSwapAtEveryLength) {
     std::vector<uint8_t> in(1 + 2 * 200);
     for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 7 + 3);
-    for (const SampleKernels* kernels : {&portableKernels(), avx2Kernels()}) {
+    for (const SampleKernels* kernels : {&portableKernels(), avx2Kernels(), avx512Kernels()}) {
         if (kernels == nullptr) continue;
-        for (size_t count : {size_t{0}, size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{64}, size_t{200}}) {
+        for (size_t count : {size_t{0}, size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{64}, size_t{95}, size_t{200}}) {
             std::vector<uint8_t> out(2 * count + 2, 0xEE), expected(out);
             for (size_t i = 0; i < 2 * count; ++i) expected[1 + i] = in[1 + (i ^ 1)];
             kernels->swapInt16(in.data() + 1, count, out.data() + 1);
@@ -139,7 +140,9 @@ TEST(KernelVariants, ByteSwapMatchesThePlainSwapAtEveryLength) {
 }
 
 TEST(KernelVariants, TheChosenVariantIsTheFastestTheCpuRuns) {
-    const SampleKernels* expected = avx2Kernels() != nullptr ? avx2Kernels() : &portableKernels();
+    const SampleKernels* expected = avx512Kernels() != nullptr ? avx512Kernels()
+                                    : avx2Kernels() != nullptr ? avx2Kernels()
+                                                               : &portableKernels();
     EXPECT_EQ(&activeKernels(), expected);
     EXPECT_EQ(selectDirectConverter(kFloat32, 32), expected->floatToInt32);
     EXPECT_EQ(selectDirectConverter(kFloat32, 16), expected->floatToInt16);

@@ -21,6 +21,8 @@ struct SampleKernels {
 const SampleKernels& portableKernels();
 // AVX2 versions, or null when the build or the CPU has no AVX2.
 const SampleKernels* avx2Kernels();
+// AVX-512 (F and BW) versions, or null when the build or the CPU has none.
+const SampleKernels* avx512Kernels();
 // The fastest variant this CPU runs, chosen on first use.
 const SampleKernels& activeKernels();
 

@@ -1,7 +1,7 @@
 // AVX2 versions of the one-pass kernels, compiled for AVX2 function by
 // function (the rest of the build stays at the baseline ISA) and used only
 // when the CPU reports AVX2. Each handles whole vectors and leaves the last
-// few samples to the portable kernel, so both variants share one rule.
+// few samples to the portable kernel, so every variant shares one rule.
 
 #include "SampleKernels.h"
 
@@ -126,7 +126,9 @@ const SampleKernels* avx2Kernels() { return nullptr; }
 #endif
 
 const SampleKernels& activeKernels() {
-    static const SampleKernels& chosen = avx2Kernels() != nullptr ? *avx2Kernels() : portableKernels();
+    static const SampleKernels& chosen = avx512Kernels() != nullptr ? *avx512Kernels()
+                                         : avx2Kernels() != nullptr ? *avx2Kernels()
+                                                                    : portableKernels();
     return chosen;
 }
 
