@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
+#include <numeric>
 #include <stdexcept>
 
 namespace host {
@@ -35,7 +37,40 @@ size_t TimedGenerator::read(std::span<double> out, size_t frames, uint32_t sampl
     return frames;
 }
 
+void SineGenerator::preparePeriod(const FrameClock& clock) {
+    periodClock_ = clock;
+    period_.clear();
+    const double f = frequency_;
+    if (!(f >= 1 && f < 4294967296.0) || f != std::floor(f)) return;
+    const auto hertz = static_cast<uint64_t>(f);
+    const uint64_t rate = clock.sampleRate;
+    const uint64_t frames = rate / std::gcd(rate, hertz);
+    if (frames > kMaxPeriodFrames) return;
+    // Frame k sounds at phase start + k * hertz / rate cycles; the second
+    // term is reduced exactly in integers before it meets the start.
+    const double start = f * clock.startSeconds;
+    const double startFraction = start - std::floor(start);
+    period_.resize(static_cast<size_t>(frames));
+    for (uint64_t k = 0; k < frames; ++k) {
+        const double turns = startFraction + static_cast<double>(k * hertz % rate) / static_cast<double>(rate);
+        period_[k] = amplitude_ * std::sin(2.0 * std::numbers::pi * (turns - std::floor(turns)));
+    }
+}
+
 void SineGenerator::render(double* out, uint64_t first, size_t frames, const FrameClock& clock) {
+    if (clock.sampleRate != periodClock_.sampleRate || clock.startSeconds != periodClock_.startSeconds)
+        preparePeriod(clock);
+    if (!period_.empty()) {
+        const size_t length = period_.size();
+        size_t at = static_cast<size_t>(first % length);
+        for (size_t done = 0; done < frames;) {
+            const size_t run = std::min(frames - done, length - at);
+            std::copy_n(period_.data() + at, run, out + done);
+            done += run;
+            at = 0;
+        }
+        return;
+    }
     constexpr size_t block = SteppedSine::kBlock;
     tone_.setStep(frequency_ / clock.sampleRate);
     size_t done = 0;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <vector>
 
 #include "AudioSource.h"
 #include "SteppedSine.h"
@@ -41,8 +42,14 @@ private:
     uint32_t rate_ = 0;
 };
 
+// A tone of a whole number of hertz repeats exactly every rate / gcd(rate,
+// frequency) frames; when that is short, one period is rendered per rate and
+// later frames are copied from it (the microphone's tone of an hour-long
+// broadcast then costs little more than the copy).
 class SineGenerator final : public TimedGenerator {
 public:
+    static constexpr uint64_t kMaxPeriodFrames = 8192;
+
     explicit SineGenerator(double frequency, double amplitude = 0.5)
         : frequency_(frequency), amplitude_(amplitude) {}
 
@@ -50,9 +57,15 @@ protected:
     void render(double* out, uint64_t first, size_t frames, const FrameClock& clock) override;
 
 private:
+    // Renders one period for `clock`, or leaves period_ empty when the tone
+    // has no short exact period at its rate.
+    void preparePeriod(const FrameClock& clock);
+
     double frequency_;
     double amplitude_;
     SteppedSine tone_;
+    FrameClock periodClock_{-1, 0};  // the clock period_ was made for
+    std::vector<double> period_;
 };
 
 // "Twinkle, Twinkle, Little Star", first line, at 120 beats a minute, looped

@@ -66,11 +66,13 @@ TEST(Generators, SineHasItsFrequencyAndLevel) {
 }
 
 TEST(Generators, TimeContinuesAcrossARateChange) {
-    SineGenerator sine(25);
-    readAll(sine, 441, 44100, 1);  // 10 ms: a quarter of a 25 Hz cycle
-    const std::vector<double> next = readAll(sine, 1, 48000, 2);
-    EXPECT_NEAR(next[0], 0.5, 1e-9);
-    EXPECT_EQ(next[0], next[1]);
+    for (const double hertz : {25.0, 25.5}) {  // copied from one period, and stepped
+        SineGenerator sine(hertz);
+        readAll(sine, 441, 44100, 1);  // 10 ms
+        const std::vector<double> next = readAll(sine, 1, 48000, 2);
+        EXPECT_NEAR(next[0], 0.5 * std::sin(2 * std::numbers::pi * hertz * 0.01), 1e-9) << hertz;
+        EXPECT_EQ(next[0], next[1]);
+    }
 }
 
 // Reads `total` frames in pieces of growing, ragged sizes.
@@ -85,23 +87,28 @@ std::vector<double> readInPieces(AudioSource& source, size_t total, uint32_t rat
 }
 
 TEST(Generators, TonesDoNotDependOnHowReadsAreCut) {
-    SineGenerator sineA(441.7), sineB(441.7);
+    SineGenerator sineA(441.7), sineB(441.7), periodicA(220), periodicB(220);
     MelodyGenerator melodyA, melodyB;
     for (uint32_t rate : {44100u, 8000u}) {  // and across a change of rate
         EXPECT_EQ(readAll(sineA, 20000, rate, 2), readInPieces(sineB, 20000, rate, 2));
+        EXPECT_EQ(readAll(periodicA, 20000, rate, 2), readInPieces(periodicB, 20000, rate, 2));
         EXPECT_EQ(readAll(melodyA, 30000, rate, 1), readInPieces(melodyB, 30000, rate, 1));
     }
 }
 
 TEST(Generators, SineStaysOnItsCurveForLong) {
-    // Ten minutes in, well past any rounding that could build up.
-    SineGenerator sine(997, 0.5);
-    std::vector<double> skip(48000);
-    for (int second = 0; second < 600; ++second) sine.read(skip, 48000, 48000, 1);
-    const std::vector<double> values = readAll(sine, 5000, 48000, 1);
-    for (size_t i = 0; i < values.size(); ++i) {
-        const double cycles = 997.0 * (600.0 + static_cast<double>(i) / 48000);
-        ASSERT_NEAR(values[i], 0.5 * std::sin(2 * std::numbers::pi * (cycles - std::floor(cycles))), 1e-9) << i;
+    // Ten minutes in, well past any rounding that could build up; 997 Hz is
+    // stepped, 220 Hz copied from one period.
+    for (const double hertz : {997.0, 220.0}) {
+        SineGenerator sine(hertz, 0.5);
+        std::vector<double> skip(48000);
+        for (int second = 0; second < 600; ++second) sine.read(skip, 48000, 48000, 1);
+        const std::vector<double> values = readAll(sine, 5000, 48000, 1);
+        for (size_t i = 0; i < values.size(); ++i) {
+            const double cycles = hertz * (600.0 + static_cast<double>(i) / 48000);
+            ASSERT_NEAR(values[i], 0.5 * std::sin(2 * std::numbers::pi * (cycles - std::floor(cycles))), 1e-9)
+                << hertz << " Hz, frame " << i;
+        }
     }
 }
 
