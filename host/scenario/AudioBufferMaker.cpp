@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/encoding/SampleCodec.h"
+#include "platform/media/convert/SampleCodecs.h"
 
 namespace host {
 namespace {
@@ -13,14 +14,11 @@ bool isSixteenBitInteger(const SampleLayout& layout) {
     return layout.kind == SampleKind::SignedInteger && layout.bits == 16;
 }
 
-// Swaps the two bytes of every 16-bit sample in place.
+// Swaps the two bytes of every 16-bit sample in place, with the platform's
+// vectorised kernel (element-wise, so safe in place).
 void swapBytes16(std::span<std::byte> bytes) {
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        uint16_t value;
-        std::memcpy(&value, bytes.data() + i, 2);
-        value = static_cast<uint16_t>(__builtin_bswap16(value));
-        std::memcpy(bytes.data() + i, &value, 2);
-    }
+    auto* data = reinterpret_cast<uint8_t*>(bytes.data());
+    media::convert::swapInt16(data, bytes.size() / 2, data);
 }
 
 }  // namespace

@@ -46,7 +46,9 @@ double toDbfs(double level) {
     return level > 0 ? 20.0 * std::log10(level) : -std::numeric_limits<double>::infinity();
 }
 
-constexpr size_t kChunkSamples = 16384;
+// Samples read at a time: few enough system calls for a long recording
+// (each read copies 128 KiB of 16-bit audio), little enough memory.
+constexpr size_t kChunkSamples = 65536;
 
 struct Levels {
     int64_t frames = 0;
