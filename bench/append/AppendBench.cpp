@@ -211,35 +211,40 @@ void BM_Libsndfile(benchmark::State& state, Case c) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * outputBytesPerBuffer(c)));
 }
 
-// The user-space buffer size of the file writer, measured on the float ->
-// 32-bit path with 1,024-frame buffers.
-void BM_WriteBufferSize(benchmark::State& state) {
-    const Case c = kCases[0];
+// The file writer alone, converting with the kernels the pipeline uses:
+// args are the case (0: f32 -> 32-bit, 1: s16be -> 16-bit) and the
+// user-space buffer in KiB, so buffer sizes compare in one run.
+void BM_Writer(benchmark::State& state) {
+    const Case c = kCases[state.range(0)];
     const std::vector<uint8_t> data = inputBytes(c);
     const size_t perBuffer = outputBytesPerBuffer(c);
-    const size_t perFile = kFileBytes / perBuffer;
+    const size_t samples = static_cast<size_t>(c.frames) * 2;
     std::unique_ptr<media::WaveFileWriter> file;
     std::string path;
     auto open = [&] {
-        path = freshPath("bufsize");
+        path = freshPath("writer");
         media::WaveFileWriter::Options options;
-        options.bufferBytes = static_cast<size_t>(state.range(0)) << 10;
+        options.bufferBytes = static_cast<size_t>(state.range(1)) << 10;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         file = std::make_unique<media::WaveFileWriter>(std::make_unique<media::FileDescriptorSink>(fd), options);
-        file->begin({48000, 2, 32});
+        file->begin({static_cast<uint32_t>(c.rate), 2, static_cast<uint16_t>(c.outBits)});
     };
     auto close = [&] {
         file->finish();
         file.reset();
         std::filesystem::remove(path);
     };
-    appendToRotatingFiles(state, perFile, open, close, [&] {
-    uint8_t* dst = file->reserve(perBuffer);
-    media::convert::floatToInt32(data.data(), 2048, dst);
-    file->commit(1024);
+    appendToRotatingFiles(state, kFileBytes / perBuffer, open, close, [&] {
+        uint8_t* dst = file->reserve(perBuffer);
+        if (c.floatInput) {
+            media::convert::floatToInt32(data.data(), samples, dst);
+        } else {
+            media::convert::swapInt16(data.data(), samples, dst);
+        }
+        file->commit(static_cast<uint64_t>(c.frames));
     });
 }
-BENCHMARK(BM_WriteBufferSize)->Arg(64)->Arg(128)->Arg(256)->Arg(512)->Arg(1024);
+BENCHMARK(BM_Writer)->ArgsProduct({{0, 1}, {128, 512, 1024}});
 
 // Raw kernels beside the plain scalar rules they implement.
 constexpr size_t kKernelSamples = 2048;
@@ -273,6 +278,22 @@ void BM_Portable_FloatToInt32(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_Portable_FloatToInt32);
+
+// The AVX2 variant, which AVX-512 machines replace.
+void BM_Avx2_FloatToInt32(benchmark::State& state) {
+    if (media::convert::avx2Kernels() == nullptr) {
+        state.SkipWithError("no AVX2");
+        return;
+    }
+    const auto in = kernelFloats();
+    std::vector<uint8_t> out(kKernelSamples * 4);
+    const auto kernel = media::convert::avx2Kernels()->floatToInt32;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(kernel(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(BM_Avx2_FloatToInt32);
 
 void BM_Portable_SwapInt16(benchmark::State& state) {
     std::vector<uint8_t> in(kKernelSamples * 2, 0x12), out(kKernelSamples * 2);
@@ -387,6 +408,7 @@ int main(int argc, char** argv) {
     kernel("BM_Kernel_FloatToInt32", "BM_Naive_FloatToInt32");
     kernel("BM_Kernel_SwapInt16", "BM_Naive_SwapInt16");
     kernel("BM_Kernel_FloatToInt32", "BM_Portable_FloatToInt32");
+    kernel("BM_Kernel_FloatToInt32", "BM_Avx2_FloatToInt32");
     kernel("BM_Kernel_SwapInt16", "BM_Portable_SwapInt16");
     std::filesystem::remove_all(benchDir());
     return 0;
