@@ -14,6 +14,7 @@ enum class ExitCode : int {
     BadScenario = 4,        // malformed scenario file, unknown step or field
     NoRecording = 5,        // a broadcast ended without producing the shared recording
     ContainerUnusable = 6,  // the container root cannot be created or used
+    SourceLost = 7,         // a live source failed mid-broadcast; it was finished with what was recorded
 };
 
 class HostError : public std::runtime_error {

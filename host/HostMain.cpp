@@ -9,6 +9,7 @@
 
 #include "HostError.h"
 #include "SharedRecording.h"
+#include "StopSignals.h"
 #include "cli/CommandLine.h"
 #include "progress/ProgressLine.h"
 #include "scenario/HostClock.h"
@@ -65,6 +66,14 @@ private:
     platform::LogSink previous_;
 };
 
+// A live source paces the whole broadcast in real time.
+bool hasLiveSource(const PreparedScenario& prepared) {
+    for (const StepSources& sources : prepared.sources)
+        for (const auto* source : {sources.app.get(), sources.mic.get(), sources.single.get()})
+            if (source != nullptr && source->live()) return true;
+    return false;
+}
+
 int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     const std::optional<HostOptions> options = parseCommandLine(argc, argv, std::cout);
     if (!options) return 0;
@@ -80,23 +89,38 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
     ProgressLine* progressLine = progress ? &*progress : nullptr;
     BroadcastTally tally(sharedRecordingPath(bundle), progressLine);
+    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    const auto say = [&](const std::string& line) {
+        if (progressLine != nullptr)
+            progressLine->printAbove(line);
+        else
+            std::cerr << line << std::endl;
+    };
+    RunOutcome outcome;
     {
         LogRoute route(options->quiet, progressLine);
-        ScenarioRunner runner(bundle.makePrincipalClass, tally, {options->realtime, kHostClockStartNanos});
+        RunOptions runOptions{options->realtime || hasLiveSource(prepared), kHostClockStartNanos};
+        if (!options->quiet)
+            runOptions.stopping = [&] { say(program + ": stopping: finishing the broadcast (Ctrl-C again to abort)"); };
+        ScenarioRunner runner(bundle.makePrincipalClass, tally, std::move(runOptions));
+        StopSignals stopSignals;
         try {
-            runner.run(prepared);
+            outcome = runner.run(prepared);
         } catch (...) {
             if (progressLine != nullptr) progressLine->finish();
             throw;
         }
     }
     if (progressLine != nullptr) progressLine->finish();
+    if (!outcome.sourceFailure.empty())
+        std::cerr << program << ": warning: the broadcast ended early: " << outcome.sourceFailure << std::endl;
 
     if (options->json)
         printJsonSummary(tally.report(), std::cout);
     else
         printTextSummary(tally.report(), std::cout);
     std::cout.flush();
+    if (!outcome.sourceFailure.empty()) return static_cast<int>(ExitCode::SourceLost);
     return static_cast<int>(tally.everyEndedBroadcastRecorded() ? ExitCode::Ok : ExitCode::NoRecording);
 }
 

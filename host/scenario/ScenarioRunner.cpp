@@ -1,9 +1,8 @@
 #include "ScenarioRunner.h"
 
-#include <thread>
-
 #include "AudioBufferMaker.h"
 #include "HostClock.h"
+#include "host/StopSignals.h"
 #include "platform/foundation/NSError.h"
 
 namespace host {
@@ -34,16 +33,24 @@ void ScenarioRunner::begin(const BeginStep& step) {
     handler_->beginRequestWithExtensionContext(context_.get());
 }
 
-void ScenarioRunner::paceTo(int64_t nanos) {
-    if (!options_.realtime) return;
+bool ScenarioRunner::paceTo(int64_t nanos) {
+    if (!options_.realtime) return true;
     const auto now = std::chrono::steady_clock::now();
     if (!wallAnchor_) wallAnchor_.emplace(now, nanos);
     const auto due = wallAnchor_->first + std::chrono::nanoseconds(nanos - wallAnchor_->second);
-    if (due > now) std::this_thread::sleep_until(due);
+    return due <= now || sleepUnlessStopped(due);
 }
 
 void ScenarioRunner::deliver(const DeliveredBuffer& buffer) {
-    paceTo(buffer.presentationNanos);
+    if (buffer.live) {
+        // Live audio sets the pace: it goes out as it arrives, and the other
+        // streams follow its clock (the sound card's), which may drift from
+        // the host's.
+        wallAnchor_.emplace(std::chrono::steady_clock::now(),
+                            buffer.presentationNanos + buffer.frames * kNanosPerSecond / buffer.sampleRate);
+    } else if (!paceTo(buffer.presentationNanos)) {
+        return;
+    }
     handler_->processSampleBuffer(buffer.buffer, buffer.type);
     observer_.bufferDelivered(buffer, buffer.presentationNanos - broadcastStartNanos_);
 }
@@ -86,11 +93,22 @@ void ScenarioRunner::ended(bool withError) {
     observer_.broadcastEnded(broadcast_, withError);
 }
 
-void ScenarioRunner::run(PreparedScenario& prepared) {
+void ScenarioRunner::finishEarly() {
+    if (!handler_ || endReported_) return;
+    handler_->broadcastFinished();
+    ended(false);
+}
+
+RunOutcome ScenarioRunner::run(PreparedScenario& prepared) {
     const auto& steps = prepared.scenario.steps;
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         StepSources& sources = prepared.sources[i];
+        if (stopRequested()) {
+            if (options_.stopping) options_.stopping();
+            finishEarly();
+            return {true, {}};
+        }
         if (const auto* beginStep = std::get_if<BeginStep>(&step)) {
             begin(*beginStep);
             continue;
@@ -101,6 +119,11 @@ void ScenarioRunner::run(PreparedScenario& prepared) {
         } else if (const auto* stream = std::get_if<StreamStep>(&step)) {
             clockNanos_ += runStream(*stream, sources.app.get(), sources.mic.get(), clockNanos_,
                                      [this](const DeliveredBuffer& buffer) { deliver(buffer); });
+            for (const AudioSource* source : {sources.app.get(), sources.mic.get()}) {
+                if (source == nullptr || source->failure().empty() || stopRequested()) continue;
+                finishEarly();
+                return {false, std::string(source->failure())};
+            }
         } else if (const auto* buffer = std::get_if<BufferStep>(&step)) {
             deliverSingle(*buffer, sources.single.get());
         } else if (const auto* pause = std::get_if<PauseStep>(&step)) {
@@ -117,6 +140,12 @@ void ScenarioRunner::run(PreparedScenario& prepared) {
             ended(true);
         }
     }
+    if (stopRequested()) {
+        if (options_.stopping) options_.stopping();
+        finishEarly();
+        return {true, {}};
+    }
+    return {};
 }
 
 }  // namespace host

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "AudioBufferMaker.h"
 #include "PreparedScenario.h"
@@ -30,6 +31,15 @@ using HandlerFactory = std::function<std::unique_ptr<RPBroadcastSampleHandler>()
 struct RunOptions {
     bool realtime = false;  // sleep until each buffer's presentation time
     int64_t clockStartNanos = 0;
+    std::function<void()> stopping = nullptr;  // told once when a stop request starts finishing
+};
+
+// How a run ended: every step played, stopped on request (SIGINT, SIGTERM),
+// or cut short by a live source that failed. Either way the broadcast under
+// way was finished with what it had recorded.
+struct RunOutcome {
+    bool stopped = false;
+    std::string sourceFailure;  // why, when a live source failed
 };
 
 class ScenarioRunner {
@@ -37,7 +47,7 @@ public:
     ScenarioRunner(HandlerFactory makeHandler, RunObserver& observer, RunOptions options);
     ~ScenarioRunner();
 
-    void run(PreparedScenario& prepared);
+    RunOutcome run(PreparedScenario& prepared);
 
     // The host clock after the last step.
     int64_t clockNanos() const { return clockNanos_; }
@@ -48,7 +58,10 @@ private:
     void deliver(const DeliveredBuffer& buffer);
     void deliverSingle(const BufferStep& step, AudioSource* source);
     void ended(bool withError);
-    void paceTo(int64_t nanos);
+    // Finishes the broadcast under way, if any, as the service does when it stops one.
+    void finishEarly();
+    // False when a stop request came before `nanos` was due.
+    bool paceTo(int64_t nanos);
 
     HandlerFactory makeHandler_;
     RunObserver& observer_;

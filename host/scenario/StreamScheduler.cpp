@@ -7,6 +7,7 @@
 
 #include "AudioBufferMaker.h"
 #include "HostClock.h"
+#include "host/StopSignals.h"
 
 namespace host {
 namespace {
@@ -62,7 +63,8 @@ int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* m
         return endNanos && compareTimes(lane.nextTime(), CMTimeMake(*endNanos, kVideoTimescale)) >= 0;
     };
 
-    while (true) {
+    int64_t reachedNanos = startNanos;  // the end of what was delivered, should a stop cut the span
+    while (!stopRequested()) {
         Lane* next = nullptr;
         for (Lane& lane : lanes) {
             if (lane.ended) continue;
@@ -87,19 +89,26 @@ int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* m
         if (next->frameLimit) want = std::min(want, *next->frameLimit - next->delivered);
         const CMTime time = next->nextTime();
         const auto got = static_cast<int64_t>(next->maker.make(*next->source, encoding, static_cast<size_t>(want), time));
+        const int64_t laneEnd = nanosOf(next->startTicks + next->delivered + got, encoding.sampleRate);
         if (got < want) {
             next->ended = true;
-            if (next == &lanes[0] && !endNanos)
-                endNanos = nanosOf(next->startTicks + next->delivered + got, encoding.sampleRate);
+            if (next == &lanes[0] && !endNanos) endNanos = laneEnd;
+            if (!next->source->failure().empty()) endNanos = std::min(endNanos.value_or(laneEnd), laneEnd);
         }
+        reachedNanos = std::max(reachedNanos, laneEnd);
         if (got == 0) continue;
         next->delivered += got;
         delivered.buffer = &next->maker.buffer();
         delivered.frames = got;
         delivered.sampleRate = encoding.sampleRate;
         delivered.clipped = next->maker.clippedInLastBuffer();
+        if (next->source->live()) {
+            delivered.live = true;
+            delivered.overruns = next->source->takeOverruns();
+        }
         deliver(delivered);
     }
+    if (stopRequested()) return reachedNanos - startNanos;
     if (!endNanos) endNanos = startNanos;  // only when nothing could be delivered at all
     return *endNanos - startNanos;
 }

@@ -18,13 +18,17 @@ struct DeliveredBuffer {
     int64_t frames = 0;             // audio frames, 0 for video
     uint32_t sampleRate = 0;        // audio only
     uint64_t clipped = 0;           // samples saturated while encoding
+    bool live = false;              // from a live source: delivered as it arrived
+    SourceOverruns overruns;        // audio the live source lost since its last buffer
 };
 
 using DeliverFunction = std::function<void(const DeliveredBuffer&)>;
 
 // Plays `step` from `startNanos` on the host clock with the given sources
 // (null where the stream is absent). Returns the span's length in
-// nanoseconds: `seconds`, or the app source's length when it has none.
+// nanoseconds: `seconds`, or the app source's length when it has none. A
+// live source that fails ends the span at its last frame; a stop request
+// (SIGINT, SIGTERM) ends it before the next buffer.
 int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* micSource, int64_t startNanos,
                   const DeliverFunction& deliver);
 
