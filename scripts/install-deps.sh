@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev nlohmann-json3-dev libsystemd-dev
   dbus-daemon dbus-bin sox python3 time
+  libpulse-dev pulseaudio pulseaudio-utils
 )
 
 sudo_cmd=()

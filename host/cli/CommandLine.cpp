@@ -13,10 +13,13 @@ constexpr const char* kDescription =
     "microphone audio and video buffers in presentation order, finishes it, then prints a summary\n"
     "of the shared recording on standard output.\n\n"
     "Sources: sine:FREQ, tones, noise[:SEED], silence, file:PATH, - (raw PCM on standard input in the\n"
-    "stream's format, or -:FORMAT:RATE:CHANNELS), none.\n"
+    "stream's format, or -:FORMAT:RATE:CHANNELS), pulse[:SOURCE] (live from the sound server; default:\n"
+    "the default sink's monitor for app audio, the default source for the microphone), none.\n"
     "Formats: s8, s16le, s16be, s24le, s24be, s32le, s32be, f32le, f32be, f64le, f64be.\n\n"
     "Exit status: 0 ok, 1 internal failure, 2 usage, 3 bad source or unreadable sound file,\n"
-    "4 bad scenario, 5 recording not produced, 6 container root unusable.";
+    "4 bad scenario, 5 recording not produced, 6 container root unusable,\n"
+    "7 the sound server went away mid-broadcast (what was recorded is handed over).\n"
+    "SIGINT or SIGTERM finishes the broadcast and hands the recording over; a second one aborts (130).";
 
 struct StreamArguments {
     std::string source;
@@ -104,6 +107,9 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
     app.add_option("--temp-dir", options.tempDir, "Parent of the extension's temporary directory")
         ->check(CLI::ExistingDirectory);
     app.add_flag("--realtime", options.realtime, "Deliver buffers at their presentation times");
+    broadcastOptions.push_back(app.add_flag(
+        "--live", options.live,
+        "Record what this machine's apps play: app and mic sources default to pulse, in real time, until Ctrl-C"));
     app.add_flag("--json", options.json, "Print the summary as JSON");
     app.add_flag("--quiet", options.quiet, "No progress line and no platform log on standard error");
 
@@ -121,13 +127,23 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
             if (option->count() > 0)
                 throw HostError(ExitCode::Usage, option->get_name() + " cannot be combined with --scenario (the "
                                                                       "scenario describes the streams)");
+    if (options.live) {
+        for (StreamArguments* arguments : {&appArguments, &micArguments})
+            if (arguments->options.front()->count() == 0) arguments->source = "pulse";
+        options.realtime = true;
+    }
     options.app = buildStream(appArguments, "app");
     options.mic = buildStream(micArguments, "mic");
+    const auto isLive = [](const std::optional<AudioStreamPlan>& stream) {
+        return stream && stream->source.kind == SourceDescription::Kind::Pulse;
+    };
+    if (options.pauseAt && (isLive(options.app) || isLive(options.mic)))
+        throw HostError(ExitCode::Usage, "--pause-at cannot be used with a live source (the sound server does not pause)");
     if (options.resumeAt && !options.pauseAt) throw HostError(ExitCode::Usage, "--resume-at needs --pause-at");
     if (options.pauseAt && options.resumeAt && *options.resumeAt <= *options.pauseAt)
         throw HostError(ExitCode::Usage, "--resume-at must come after --pause-at");
     const bool untilAppEnds = !options.duration && options.app && options.app->source.finite();
-    if (!untilAppEnds) {
+    if (!untilAppEnds && !options.live) {
         const double duration = options.duration.value_or(kDefaultDurationSeconds);
         const double last = options.resumeAt.value_or(options.pauseAt.value_or(0));
         if (last >= duration)

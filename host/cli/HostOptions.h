@@ -14,13 +14,14 @@ struct HostOptions {
     std::optional<AudioStreamPlan> app = defaultAppStream();  // none when --app-source none
     std::optional<AudioStreamPlan> mic = defaultMicStream();
     double videoRate = 30;               // 0: no video
-    std::optional<double> duration;      // default: the app file's length, else 10 s
+    std::optional<double> duration;      // default: the app file's length, else 10 s (none with --live)
     std::optional<double> pauseAt;
     std::optional<double> resumeAt;
     bool finishWithError = false;
     std::string containerRoot;           // empty: the platform's default
     std::string tempDir;                 // empty: $TMPDIR
     bool realtime = false;
+    bool live = false;                   // --live: no default duration (until stopped)
     bool json = false;
     bool quiet = false;
 };

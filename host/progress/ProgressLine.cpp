@@ -1,5 +1,6 @@
 #include "ProgressLine.h"
 
+#include <cmath>
 #include <cstdio>
 
 namespace host {
@@ -11,7 +12,16 @@ std::string formatProgress(const ProgressState& state) {
                   static_cast<unsigned long long>(state.buffers.mic),
                   static_cast<unsigned long long>(state.buffers.video),
                   static_cast<unsigned long long>(state.buffers.other), state.appAudioSeconds);
-    return text;
+    std::string line = text;
+    if (state.appLevelDbfs) {
+        if (std::isinf(*state.appLevelDbfs))
+            line += "  level -inf dBFS";
+        else {
+            std::snprintf(text, sizeof text, "  level %5.1f dBFS", *state.appLevelDbfs);
+            line += text;
+        }
+    }
+    return line;
 }
 
 void ProgressLine::eraseLocked() {
@@ -23,7 +33,7 @@ void ProgressLine::eraseLocked() {
 void ProgressLine::update(const ProgressState& state, bool force) {
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex_);
-    if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    if (!force && now - lastDraw_ < kRedrawInterval) return;
     lastDraw_ = now;
     shown_ = formatProgress(state);
     std::fprintf(out_, "\r\033[K%s", shown_.c_str());

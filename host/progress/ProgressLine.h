@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,7 @@ struct ProgressState {
     double broadcastSeconds = 0;
     BufferCounts buffers;
     double appAudioSeconds = 0;
+    std::optional<double> appLevelDbfs;  // peak of a recent app-audio buffer
 };
 
 std::string formatProgress(const ProgressState& state);
@@ -28,6 +30,8 @@ public:
 
     // Redraws at most ten times a second unless `force`.
     void update(const ProgressState& state, bool force = false);
+    // Whether update() would redraw now (so costly fields are worked out only then).
+    bool due() const { return std::chrono::steady_clock::now() - lastDraw_ >= kRedrawInterval; }
     // Writes `line` (without newline) above the status line.
     void printAbove(std::string_view line);
     // Erases the status line for good.
@@ -35,6 +39,8 @@ public:
 
 private:
     void eraseLocked();
+
+    static constexpr std::chrono::milliseconds kRedrawInterval{100};
 
     std::FILE* out_;
     std::mutex mutex_;

@@ -74,9 +74,13 @@ size_t AudioBufferMaker::make(AudioSource& source, const AudioEncoding& encoding
     const std::span<std::byte> out(bytes_.data(), capacity);
 
     clipped_ = 0;
-    const size_t got = isSixteenBitInteger(encoding.layout) && source.deliversCodes16(encoding.sampleRate, channels)
-                           ? fillCodes16(source, encoding, frames, out)
-                           : fillEncoded(source, encoding, frames, out);
+    size_t got = 0;
+    if (source.deliversEncoded(encoding))
+        got = source.readEncoded(out, frames);
+    else if (isSixteenBitInteger(encoding.layout) && source.deliversCodes16(encoding.sampleRate, channels))
+        got = fillCodes16(source, encoding, frames, out);
+    else
+        got = fillEncoded(source, encoding, frames, out);
 
     // Planes were laid out for `frames`; a short last buffer closes them up.
     const size_t planeBytes = got * bytesPerSample;

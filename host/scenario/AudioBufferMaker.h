@@ -9,7 +9,8 @@
 // and once the storage has grown to the largest buffer, making a buffer
 // allocates nothing. A 16-bit stream fed by a source that holds 16-bit codes
 // at the stream's rate and channel count takes the codes as they are (read
-// straight into the buffer when it is interleaved).
+// straight into the buffer when it is interleaved); a source that already
+// holds the stream's bytes (a sound server) copies them straight in.
 
 #include <array>
 #include <cstdint>

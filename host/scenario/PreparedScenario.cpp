@@ -20,8 +20,14 @@ public:
                 throw sourceError("standard input can feed only one stream (it already feeds " + stdinRole_ + ")");
             stdinRole_ = role;
         }
-        auto& source = open_[role + "\n" + stream.source.text];
-        if (!source) source = openSource(stream.source, stream.encoding, stdinFd_);
+        // A live source records in one encoding: another encoding is another stream.
+        std::string key = role;
+        key.append(1, '\n').append(stream.source.text);
+        if (stream.source.kind == SourceDescription::Kind::Pulse) key.append(1, '\n').append(stream.encoding.describe());
+        auto& source = open_[key];
+        if (!source)
+            source = openSource(stream.source, stream.encoding, stdinFd_,
+                                role == "mic" ? SourceRole::Mic : SourceRole::App);
         return source;
     }
 

@@ -8,8 +8,18 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
+
+#include "host/encoding/SampleLayout.h"
 
 namespace host {
+
+// Audio a live source could not pass on: the server's holes in the stream
+// and data that arrived while the host was not keeping up.
+struct SourceOverruns {
+    uint64_t events = 0;
+    uint64_t framesLost = 0;
+};
 
 class AudioSource {
 public:
@@ -36,6 +46,20 @@ public:
     // only where deliversCodes16 says so. Continues from wherever the last
     // read of either kind stopped.
     virtual size_t readCodes16(std::span<int16_t> out, size_t frames, uint32_t sampleRate, uint32_t channels);
+
+    // Live sources (a sound server) deliver at the pace the audio arrives,
+    // may fail mid-broadcast and may lose audio; the others do none of this.
+    virtual bool live() const { return false; }
+    // True when the source already holds its audio as bytes of `encoding`
+    // (interleaved), so readEncoded can copy them straight into a buffer.
+    virtual bool deliversEncoded(const AudioEncoding& /*encoding*/) const { return false; }
+    // Like read, as bytes of the encoding deliversEncoded accepted.
+    virtual size_t readEncoded(std::span<std::byte> out, size_t frames);
+    // Why a live source stopped early (empty while it works). A short read
+    // from a failed source ends the broadcast.
+    virtual std::string_view failure() const { return {}; }
+    // Overruns since the last call.
+    virtual SourceOverruns takeOverruns() { return {}; }
 };
 
 // A native-rate input that AudioSource adapters resample and remix.

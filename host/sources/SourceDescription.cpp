@@ -7,6 +7,7 @@
 
 #include "FileReader.h"
 #include "Generators.h"
+#include "PulseSource.h"
 #include "RawPcmReader.h"
 #include "ReaderSource.h"
 
@@ -46,6 +47,12 @@ SourceDescription parseSourceDescription(std::string_view text) {
         if (described.path.empty()) invalid(text, "no file path after \"file:\"");
         return described;
     }
+    if (text == "pulse" || text.starts_with("pulse:")) {
+        described.kind = SourceDescription::Kind::Pulse;
+        described.path = std::string(text.substr(text.size() > 5 ? 6 : 5));
+        if (text.size() > 5 && described.path.empty()) invalid(text, "write pulse or pulse:SOURCE");
+        return described;
+    }
     const std::vector<std::string_view> parts = splitColons(text);
     const std::string_view kind = parts[0];
     if (kind == "sine") {
@@ -83,12 +90,13 @@ SourceDescription parseSourceDescription(std::string_view text) {
             invalid(text, "the channel count must be in 1.." + std::to_string(kMaxChannels));
         described.stdinFormat = format;
     } else {
-        invalid(text, "expected sine:FREQ, tones, noise[:SEED], silence, file:PATH, - or none");
+        invalid(text, "expected sine:FREQ, tones, noise[:SEED], silence, file:PATH, -, pulse[:SOURCE] or none");
     }
     return described;
 }
 
-std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding, int stdinFd) {
+std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding, int stdinFd,
+                                        SourceRole role) {
     switch (described.kind) {
         case SourceDescription::Kind::Sine: return std::make_unique<SineGenerator>(described.frequency);
         case SourceDescription::Kind::Melody: return std::make_unique<MelodyGenerator>();
@@ -102,6 +110,7 @@ std::unique_ptr<AudioSource> openSource(const SourceDescription& described, cons
             return std::make_unique<ReaderSource>(
                 std::make_unique<RawPcmReader>(stdinFd, format.layout, format.sampleRate, format.channels));
         }
+        case SourceDescription::Kind::Pulse: return std::make_unique<PulseSource>(described.path, role, encoding);
         case SourceDescription::Kind::None: break;
     }
     throw std::logic_error("openSource called for no source");

@@ -8,6 +8,9 @@
 //                    to the stream's encoding when they differ
 //   -[:FMT:RATE:CH]  raw interleaved PCM on standard input; without the
 //                    suffix it is in the stream's own format, rate and channels
+//   pulse[:SOURCE]   live audio from the sound server's SOURCE (default: the
+//                    default sink's monitor for app audio, the default
+//                    source for the microphone)
 //   none             no stream at all
 
 #include <cstdint>
@@ -28,11 +31,11 @@ struct RawInputFormat {
 };
 
 struct SourceDescription {
-    enum class Kind { Sine, Melody, Noise, Silence, File, Stdin, None };
+    enum class Kind { Sine, Melody, Noise, Silence, File, Stdin, Pulse, None };
     Kind kind = Kind::Melody;
     double frequency = 0;                       // Sine
     uint64_t seed = 1;                          // Noise
-    std::string path;                           // File
+    std::string path;                           // File; Pulse: the source's name, empty for the default
     std::optional<RawInputFormat> stdinFormat;  // Stdin with an explicit format
     std::string text;                           // as written
 
@@ -43,10 +46,14 @@ struct SourceDescription {
 // source this grammar names.
 SourceDescription parseSourceDescription(std::string_view text);
 
+// Which stream a source feeds; a live source's default depends on it.
+enum class SourceRole { App, Mic };
+
 // Opens the source for a stream delivered in `encoding` (standard input
 // without a stated format is read in that encoding). Throws HostError with
-// the "bad source" code when a file cannot be read. `described` must not be None.
+// the "bad source" code when a file cannot be read or a sound server cannot
+// record. `described` must not be None.
 std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding,
-                                        int stdinFd = 0);
+                                        int stdinFd = 0, SourceRole role = SourceRole::App);
 
 }  // namespace host

@@ -36,7 +36,9 @@ void printTextSummary(const RunReport& report, std::ostream& out) {
         out << "Broadcast " << broadcast.index << " (" << endName(broadcast.end) << "): buffers app "
             << broadcast.buffers.app << ", mic " << broadcast.buffers.mic << ", video " << broadcast.buffers.video
             << ", other " << broadcast.buffers.other << "; app audio " << std::fixed << std::setprecision(3)
-            << broadcast.appAudioSeconds << " s\n";
+            << broadcast.appAudioSeconds << " s";
+        if (broadcast.live) out << "; overruns " << broadcast.overruns << " (" << broadcast.secondsLost << " s lost)";
+        out << "\n";
         if (broadcast.recording) {
             const RecordingFacts& facts = *broadcast.recording;
             out << "  recording  " << facts.path << "\n"
@@ -68,6 +70,8 @@ void printJsonSummary(const RunReport& report, std::ostream& out) {
               {"other", broadcast.buffers.other}}},
             {"appAudioSeconds", broadcast.appAudioSeconds},
             {"samplesClippedByHost", broadcast.clippedByHost},
+            {"overruns", broadcast.overruns},
+            {"secondsLost", broadcast.secondsLost},
             {"recording", nullptr},
         };
         if (broadcast.recording) {

@@ -25,6 +25,9 @@ struct BroadcastReport {
     BufferCounts buffers;
     double appAudioSeconds = 0;   // app audio delivered
     uint64_t clippedByHost = 0;   // samples the host saturated while encoding
+    bool live = false;            // audio came from a live source
+    uint64_t overruns = 0;        // times a live source lost audio
+    double secondsLost = 0;       // how much it lost
     std::optional<RecordingFacts> recording;  // the new shared recording, if one appeared
     std::string recordingProblem;             // why it could not be read, if so
 };

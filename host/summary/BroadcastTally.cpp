@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "host/progress/BufferLevel.h"
+
 namespace host {
 
 BroadcastTally::BroadcastTally(std::string recordingPath, ProgressLine* progress) : progress_(progress) {
@@ -24,12 +26,18 @@ void BroadcastTally::bufferDelivered(const DeliveredBuffer& buffer, int64_t broa
         case RPSampleBufferTypeAudioApp:
             ++entry.buffers.app;
             if (buffer.sampleRate > 0) entry.appAudioSeconds += static_cast<double>(buffer.frames) / buffer.sampleRate;
+            if (progress_ != nullptr && progress_->due()) state_.appLevelDbfs = peakDbfs(buffer.buffer);
             break;
         case RPSampleBufferTypeAudioMic: ++entry.buffers.mic; break;
         case RPSampleBufferTypeVideo: ++entry.buffers.video; break;
         default: ++entry.buffers.other; break;
     }
     entry.clippedByHost += buffer.clipped;
+    if (buffer.live) {
+        entry.live = true;
+        entry.overruns += buffer.overruns.events;
+        if (buffer.sampleRate > 0) entry.secondsLost += static_cast<double>(buffer.overruns.framesLost) / buffer.sampleRate;
+    }
     state_.broadcastSeconds = static_cast<double>(broadcastNanos) / 1e9;
     state_.buffers = entry.buffers;
     state_.appAudioSeconds = entry.appAudioSeconds;
