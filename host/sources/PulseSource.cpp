@@ -22,7 +22,6 @@ namespace {
 
 constexpr auto kSetUpTimeout = std::chrono::seconds(10);
 constexpr double kSlackSeconds = 1;       // beyond one buffer, how far the host may fall behind before losing audio
-constexpr uint32_t kFragmentMillis = 10;  // how often the server sends what it recorded
 
 const PulseLibrary& lib() { return pulseLibrary(); }
 
@@ -110,8 +109,8 @@ void PulseSource::connect(const pa_sample_spec& spec) {
         lib().pa_stream_set_read_callback(stream_, &PulseSource::onReadable, this);
         pa_buffer_attr attributes;
         std::memset(&attributes, 0xff, sizeof attributes);  // the server's defaults...
-        const size_t fragment = std::min<size_t>(encoding_.framesPerBuffer, spec.rate * kFragmentMillis / 1000 + 1);
-        attributes.fragsize = static_cast<uint32_t>(fragment * ring_->frameBytes());  // ...but sent often
+        // ...but what the server records comes a buffer at a time, as the host delivers it.
+        attributes.fragsize = static_cast<uint32_t>(encoding_.framesPerBuffer * ring_->frameBytes());
         if (lib().pa_stream_connect_record(stream_, sourceName_.c_str(), &attributes, PA_STREAM_ADJUST_LATENCY) < 0)
             throw sourceError("the sound server " + server_ + " cannot record " + describeSource() + ": " +
                               lib().pa_strerror(lib().pa_context_errno(context_)));

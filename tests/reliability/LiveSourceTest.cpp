@@ -70,7 +70,7 @@ protected:
 TEST_F(LiveSource, WhatAppsPlayComesBackWithItsPitchAndLevelAndNoGap) {
     const std::string paplay = testing_support::findProgram("paplay");
     if (paplay.empty()) GTEST_SKIP() << "paplay is not installed";
-    constexpr int kRate = 44100, kFrequency = 1000, kFrames = 1024;
+    constexpr int kRate = 44100, kFrequency = 1000, kFrames = 4410;
     constexpr double kAmplitude = 0.5, kSeconds = 3;
     {
         SF_INFO info{0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
@@ -99,7 +99,8 @@ TEST_F(LiveSource, WhatAppsPlayComesBackWithItsPitchAndLevelAndNoGap) {
     for (size_t i = 0; i < left.size(); ++i)
         if (std::abs(left[i]) > kAmplitude / 2) first = std::min(first, i), last = i;
     ASSERT_LT(first, last) << "the tone is not in the recording";
-    // Lost audio would shorten the tone; silence inside it would be a gap.
+    // Lost audio would shorten the tone; silence inside it would be a gap. (A monitor source itself
+    // misses up to its latency at the start of a playback, which one buffer covers.)
     EXPECT_NEAR(static_cast<double>(last - first), kSeconds * kRate, kFrames) << "audio was lost";
     size_t quiet = 0, longestQuiet = 0, crossings = 0;
     double energy = 0;
