@@ -1,5 +1,5 @@
-// The extension's bundle declaration: its name, its principal class and the
-// application group it shares with its containing app.
+// The extension's bundle declaration: its name, its principal class, the
+// application group it shares with its containing app, and its identifier.
 
 #include "SampleHandler.h"
 #include "platform/broadcast/NSExtension.h"
@@ -11,6 +11,7 @@ std::unique_ptr<RPBroadcastSampleHandler> makeSampleHandler() { return std::make
 }  // namespace
 
 const NSExtensionBundle& NSExtensionMainBundle() {
-    static const NSExtensionBundle bundle{"broadcast-extension", makeSampleHandler, {"group.tolvix"}};
+    static const NSExtensionBundle bundle{"broadcast-extension", makeSampleHandler, {"group.tolvix"},
+                                          "com.sorvane.BroadcastExtension"};
     return bundle;
 }

@@ -7,12 +7,14 @@
 
 #include "RPBroadcastSampleHandler.h"
 
-// What an extension declares about itself: its principal class and the
-// application groups it is entitled to.
+// What an extension declares about itself: its name, its principal class,
+// the application groups it is entitled to, and its identifier (a reverse-DNS
+// name, which its process owns on the session bus while it posts).
 struct NSExtensionBundle {
     std::string bundleName;
     std::unique_ptr<RPBroadcastSampleHandler> (*makePrincipalClass)();
     std::vector<std::string> applicationGroups;
+    std::string bundleIdentifier;
 };
 
 // Defined by the extension: its bundle declaration.

@@ -13,7 +13,7 @@ int NSExtensionMain(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     platform::setLogProcessName(bundle.bundleName);
     platform::setEntitledApplicationGroups(bundle.applicationGroups);
-    platform::setNotifyTransport(platform::makeSessionBusTransport());
+    platform::setNotifyTransport(platform::makeSessionBusTransport(bundle.bundleIdentifier));
     const int status = platform::runBroadcastHost(argc, argv, bundle);
     platform::setNotifyTransport(nullptr);
     return status;

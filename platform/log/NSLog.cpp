@@ -59,26 +59,31 @@ std::string substitute(std::string_view format, std::string_view argument) {
     return out;
 }
 
-void emit(const std::string& message) {
+// Hands `message` to the sink, or writes it to standard error, prefixed
+// when `prefixed`.
+void emit(std::string_view message, bool prefixed) {
     std::lock_guard lock(logMutex());
     if (currentSink()) {
         currentSink()(message);
         return;
     }
-    const std::string line = platform::formatLogLine(message) + "\n";
+    std::string line = prefixed ? platform::formatLogLine(message) : std::string(message);
+    line += '\n';
     // One write per line so lines of several processes do not interleave.
     (void)!::write(STDERR_FILENO, line.data(), line.size());
 }
 
 }  // namespace
 
-void NSLog(std::string_view format, std::string_view argument) { emit(substitute(format, argument)); }
+void NSLog(std::string_view format, std::string_view argument) { emit(substitute(format, argument), true); }
 
 void NSLog(std::string_view format, const NSError& error) {
-    emit(substitute(format, error.description()));
+    emit(substitute(format, error.description()), true);
 }
 
 namespace platform {
+
+void logServiceLine(std::string_view line) { emit(line, false); }
 
 LogSink setLogSink(LogSink sink) {
     std::lock_guard lock(logMutex());

@@ -25,6 +25,12 @@ LogSink setLogSink(LogSink sink);
 // Sets the process name written before each line (default: the executable's).
 void setLogProcessName(std::string_view name);
 
+// Writes a line of one of the platform's services (such as "notify: ..."),
+// which is none of the system's messages, by the log's route: to the sink
+// when one is set, so a silenced log silences it too; else to standard error
+// as it stands.
+void logServiceLine(std::string_view line);
+
 // The full line as written to standard error for `message`, without newline.
 std::string formatLogLine(std::string_view message);
 

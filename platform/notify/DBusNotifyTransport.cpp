@@ -49,9 +49,32 @@ bool containsNul(const Notification& notification) {
     return false;
 }
 
+// The bus name is for people and tools looking at the bus (busctl list):
+// whatever the daemon answers (owner, queued, refused), posting goes on.
+// sd-bus's own handler would close the connection on a refusal.
+int ignoreNameReply(sd_bus_message* /*reply*/, void* /*userdata*/, sd_bus_error* /*error*/) { return 1; }
+
 }  // namespace
 
-DBusNotifyTransport::DBusNotifyTransport(SdBus bus) : bus_(std::move(bus)) {}
+DBusNotifyTransport::DBusNotifyTransport(std::string busName) : busName_(std::move(busName)) {}
+
+bool DBusNotifyTransport::connect() {
+    std::string error;
+    bus_ = SdBus::openSession(error);
+    if (!bus_) {
+        reportOnce(Problem::NoSessionBus,
+                   connectedBefore_ ? "the session bus is gone (" + error + "); posts stay in this process"
+                                    : "no session bus (" + error + "); posts reach observers in this process only");
+        return false;
+    }
+    connectedBefore_ = true;
+    // Sent without waiting for the reply; the daemon handles it before the
+    // signals that follow on this connection.
+    if (!busName_.empty())
+        sd_bus_request_name_async(bus_.get(), nullptr, busName_.c_str(), SD_BUS_NAME_QUEUE, ignoreNameReply,
+                                  nullptr);
+    return true;
+}
 
 void DBusNotifyTransport::post(const Notification& notification) {
     const auto deadline = SdBus::Clock::now() + kPostBound;
@@ -62,20 +85,12 @@ void DBusNotifyTransport::post(const Notification& notification) {
                                             " to other processes: it contains a NUL character");
         return;
     }
-    // A connection the daemon closed (it exited or restarted) is replaced;
-    // a send that finds the connection just closed is tried once more on a
-    // new one, so a restarted daemon loses no post.
+    // The first post connects; a connection the daemon closed (it exited or
+    // restarted) is replaced; a send that finds the connection just closed
+    // is tried once more on a new one, so a restarted daemon loses no post.
     int r = 0;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!bus_.isOpen()) {
-            std::string error;
-            bus_ = SdBus::openSession(error);
-            if (!bus_) {
-                reportOnce(Problem::NoSessionBus,
-                           "the session bus is gone (" + error + "); posts stay in this process");
-                return;
-            }
-        }
+        if (!bus_.isOpen() && !connect()) return;
         MessageRef message;
         r = buildSignal(bus_.get(), notification, message);
         if (r >= 0) r = sd_bus_send(bus_.get(), message.message, nullptr);
@@ -95,15 +110,8 @@ void DBusNotifyTransport::post(const Notification& notification) {
         reportOnce(Problem::SendFailed, "lost the session bus while posting " + notification.name);
 }
 
-std::unique_ptr<NotifyTransport> makeSessionBusTransport() {
-    std::string error;
-    SdBus bus = SdBus::openSession(error);
-    if (!bus) {
-        reportOnce(Problem::NoSessionBus,
-                   "no session bus (" + error + "); posts reach observers in this process only");
-        return nullptr;
-    }
-    return std::make_unique<DBusNotifyTransport>(std::move(bus));
+std::unique_ptr<NotifyTransport> makeSessionBusTransport(std::string busName) {
+    return std::make_unique<DBusNotifyTransport>(std::move(busName));
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "CFNotificationCenter.h"
 #include "SdBus.h"
@@ -18,19 +19,32 @@ public:
     // connection and is written by a later post or when the transport closes.
     static constexpr std::chrono::milliseconds kPostBound{100};
 
-    explicit DBusNotifyTransport(SdBus bus);
+    // Connects at the first post, not before, so a process that never posts
+    // never touches the bus. With a `busName`, every connection asks to own
+    // that well-known name, queued behind an owner that already has it, so
+    // two processes of one program both post; the daemon drops the name
+    // when the connection closes.
+    explicit DBusNotifyTransport(std::string busName = {});
     // Sends the post and waits at most kPostBound for the bus to take it.
-    // Reconnects first when the daemon closed the connection. Problems are
-    // reported once per process on standard error, never thrown.
+    // Connects first when there is no connection or the daemon closed it.
+    // Problems are reported once per process as "notify: ..." lines (see
+    // NotifyDiagnostics.h), never thrown.
     void post(const Notification& notification) override;
 
 private:
+    // Opens a new connection and asks for the bus name; false, after one
+    // diagnostic line, when there is no session bus.
+    bool connect();
+
     std::mutex mutex_;
+    const std::string busName_;
     SdBus bus_;
+    bool connectedBefore_ = false;
 };
 
-// A transport connected to the session bus, or null (after one "notify: ..."
-// line on standard error) when there is no session bus to connect to.
-std::unique_ptr<NotifyTransport> makeSessionBusTransport();
+// A transport to the session bus that connects at its first post; see
+// DBusNotifyTransport. Without a session bus, posts reach only observers in
+// this process, and the first post says so in one "notify: ..." line.
+std::unique_ptr<NotifyTransport> makeSessionBusTransport(std::string busName = {});
 
 }  // namespace platform

@@ -1,13 +1,14 @@
 #pragma once
 // Where posts travel on the session bus: every post is one broadcast signal
-//   path /org/darwin/notify, interface org.darwin.NotifyCenter, member Post,
-//   signature "sa{ss}": the notification name, then the payload entries.
+//   path /com/sorvane/NotifyCenter, interface com.sorvane.NotifyCenter,
+//   member Post, signature "sa{ss}": the notification name, then the payload
+//   entries.
 // The name comes first so observers can subscribe with an arg0 match rule.
 
 namespace platform::notify {
 
-inline constexpr const char* kBusObjectPath = "/org/darwin/notify";
-inline constexpr const char* kBusInterface = "org.darwin.NotifyCenter";
+inline constexpr const char* kBusObjectPath = "/com/sorvane/NotifyCenter";
+inline constexpr const char* kBusInterface = "com.sorvane.NotifyCenter";
 inline constexpr const char* kBusMember = "Post";
 inline constexpr const char* kBusSignature = "sa{ss}";
 

@@ -2,8 +2,9 @@
 
 #include <array>
 #include <atomic>
-#include <cstdio>
 #include <string>
+
+#include "../log/NSLog.h"
 
 namespace platform::notify {
 
@@ -15,12 +16,9 @@ std::array<std::atomic<bool>, kProblemCount> reported{};
 void reportOnce(Problem problem, std::string_view message) {
     auto& flag = reported.at(static_cast<size_t>(problem));
     if (flag.exchange(true)) return;
-    // One write call so concurrent lines from other threads do not interleave.
     std::string line = "notify: ";
     line.append(message);
-    line.push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
+    platform::logServiceLine(line);
 }
 
 }  // namespace platform::notify

@@ -1,8 +1,9 @@
 #pragma once
-// Problems of the notify transport are reported on standard error as
-// "notify: ..." lines, never through the system log (which holds only the
-// system's own messages). Each kind of problem is reported once per process
-// so a missing or stuck bus cannot flood the output.
+// Problems of the notify center are reported as "notify: ..." lines. They are
+// not log messages of the system, but they take the log's route (see
+// platform::logServiceLine): on standard error as they stand, or to the log's
+// sink, so a silenced log silences them too. Each kind of problem is reported
+// once per process so a missing or stuck bus cannot flood the output.
 
 #include <string_view>
 
@@ -15,8 +16,8 @@ enum class Problem {
     ObserverThrew,    // an in-process observer threw while being called
 };
 
-// Writes "notify: <message>" to standard error the first time `problem` is
-// reported in this process; later reports of the same problem are dropped.
+// Writes "notify: <message>" the first time `problem` is reported in this
+// process; later reports of the same problem are dropped.
 void reportOnce(Problem problem, std::string_view message);
 
 }  // namespace platform::notify

@@ -216,5 +216,27 @@ TEST_F(EndToEnd, BadInputIsOneLineANonZeroExitAndNoRecording) {
     EXPECT_FALSE(std::filesystem::exists(recording()));
 }
 
+TEST_F(EndToEnd, TheNoBusLineComesOnlyFromABroadcastWithTheLogOn) {
+    // Without a session bus, a broadcast says once that its signals stay in
+    // the process; what runs no broadcast, or runs quietly, never says it.
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    setenv("XDG_RUNTIME_DIR", dir.file("no-runtime").c_str(), 1);
+    const struct {
+        std::vector<std::string> args;
+        size_t lines;
+    } cases[] = {
+        {{"--help"}, 0}, {{"--version"}, 0}, {{"--duration", "soon"}, 0},
+        {{"--duration", "0.1", "--quiet"}, 0}, {{"--duration", "0.1"}, 1},
+    };
+    for (const auto& c : cases) {
+        const Outcome outcome = run(c.args);
+        size_t lines = 0;
+        for (size_t at = outcome.err.find("notify: no session bus"); at != std::string::npos;
+             at = outcome.err.find("notify: no session bus", at + 1))
+            ++lines;
+        EXPECT_EQ(lines, c.lines) << c.args.front() << ": " << outcome.err;
+    }
+}
+
 }  // namespace
 }  // namespace host

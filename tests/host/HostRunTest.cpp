@@ -40,7 +40,7 @@ private:
 
 const NSExtensionBundle& bundle() {
     static const NSExtensionBundle b{"TestExtension", [] { return std::unique_ptr<RPBroadcastSampleHandler>(new RecordingFake); },
-                                     {"group.tolvix"}};
+                                     {"group.tolvix"}, "com.sorvane.TestExtension"};
     return b;
 }
 

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <systemd/sd-bus.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
+#include "platform/notify/DBusNotifyTransport.h"
 #include "platform/notify/NotifyObserver.h"
 
 namespace {
@@ -42,6 +45,45 @@ protected:
         return got;
     }
 };
+
+// How many connections own `name` on the session bus or wait in its queue,
+// once that count reaches `expected` or 5 s have passed.
+size_t busNameOwnersOnceAt(const std::string& name, size_t expected) {
+    size_t owners = 0;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        sd_bus* bus = nullptr;
+        sd_bus_message* reply = nullptr;
+        char** list = nullptr;
+        owners = 0;
+        if (sd_bus_open_user(&bus) >= 0 &&
+            sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                               "ListQueuedOwners", nullptr, &reply, "s", name.c_str()) >= 0 &&
+            sd_bus_message_read_strv(reply, &list) >= 0) {
+            for (char** owner = list; *owner != nullptr; ++owner, ++owners) free(*owner);
+            free(list);
+        }
+        sd_bus_message_unref(reply);
+        sd_bus_flush_close_unref(bus);
+        if (owners == expected) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    return owners;
+}
+
+TEST_F(CrossProcess, PostersOwnTheirBusNameWhileTheyRunAndTwoPostAtOnce) {
+    const std::string busName = "com.sorvane.BroadcastExtension";
+    NotifyObserver observer({kStart, kEnd});
+    auto first = platform::makeSessionBusTransport(busName);
+    auto second = platform::makeSessionBusTransport(busName);
+    first->post({kStart, {{"TestKey", "TestValue"}}});
+    second->post({kEnd, {{"TestKey", "TestValue"}}});
+    ASSERT_EQ(receive(observer, 2).size(), 2u) << "a poster whose name is taken must still post";
+    EXPECT_EQ(busNameOwnersOnceAt(busName, 2), 2u) << "the owner and the one queued behind it";
+    first.reset();
+    EXPECT_EQ(busNameOwnersOnceAt(busName, 1), 1u);
+    second.reset();
+    EXPECT_EQ(busNameOwnersOnceAt(busName, 0), 0u) << "the name goes with its last poster";
+}
 
 TEST_F(CrossProcess, EveryPostArrivesInOrderWithItsNameAndPayload) {
     NotifyObserver observer({kStart, kEnd});

@@ -117,7 +117,7 @@ ScopedEnv::~ScopedEnv() {
 bool sessionBusAvailable() {
     if (std::getenv("DBUS_SESSION_BUS_ADDRESS") == nullptr) return false;
     try {
-        platform::NotifyObserver probe({"org.darwin.notify.probe"}, 3s);
+        platform::NotifyObserver probe({"com.sorvane.probe"}, 3s);
         return true;
     } catch (const std::exception&) {
         return false;
