@@ -39,6 +39,7 @@ std::variant<AppOptions, int> parseOptions(int argc, char** argv) {
                                   },
                                   "POSITIVE"));
     app.add_flag("--json", options.json, "Print one JSON object per signal instead of text");
+    app.set_version_flag("--version", "containing-app " RECORDER_VERSION, "Print the version and exit");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

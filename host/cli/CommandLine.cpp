@@ -112,11 +112,15 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
         "Record what this machine's apps play: app and mic sources default to pulse, in real time, until Ctrl-C"));
     app.add_flag("--json", options.json, "Print the summary as JSON");
     app.add_flag("--quiet", options.quiet, "No progress line and no platform log on standard error");
+    app.set_version_flag("--version", "broadcast-extension " RECORDER_VERSION, "Print the version and exit");
 
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
+        return std::nullopt;
+    } catch (const CLI::CallForVersion& version) {
+        out << version.what() << "\n";
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
         throw HostError(ExitCode::Usage, error.what());
