@@ -8,6 +8,7 @@ packages=(
   libsndfile1-dev libsoxr-dev libcli11-dev nlohmann-json3-dev libsystemd-dev
   dbus-daemon dbus-bin sox python3 time
   libpulse-dev pulseaudio pulseaudio-utils
+  help2man man-db groff-base bash-completion
 )
 
 sudo_cmd=()
