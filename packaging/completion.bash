@@ -6,10 +6,10 @@
 
 # Prints the long options that the help of program $1 lists, one a line,
 # followed by "=" when the option takes a value (a placeholder after a single
-# space, as in "--duration SECONDS   ...").
+# space or an "=", as in "--duration SECONDS   ..." or "--keep=DIR").
 _recorder_long_options() {
     "$1" --help 2>/dev/null | sed -nE \
-        -e 's/^ +(-[[:alnum:]], *)?(--[[:alnum:]][[:alnum:]-]*) [^ ].*/\2=/p' \
+        -e 's/^ +(-[[:alnum:]], *)?(--[[:alnum:]][[:alnum:]-]*)( [^ ]|\[?=).*/\2=/p' \
         -e 's/^ +(-[[:alnum:]], *)?(--[[:alnum:]][[:alnum:]-]*)( .*)?$/\2/p'
 }
 

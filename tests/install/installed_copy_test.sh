@@ -3,9 +3,9 @@
 # configured one, and uses the installed copy as a user would: each program's
 # --version and --help, its man page, bash completion of options and values,
 # the systemd user unit and the examples.
-# Usage: installed_copy_test.sh BUILD_DIR VERSION EXAMPLES_DIR
+# Usage: installed_copy_test.sh CMAKE BUILD_DIR VERSION EXAMPLES_DIR
 set -euo pipefail
-build=$1 version=$2 examples=$3
+cmake=$1 build=$2 version=$3 examples=$4
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -16,7 +16,7 @@ fail() {
 
 prefix=/opt/recorder-test
 root=$work/dest$prefix
-DESTDIR=$work/dest cmake --install "$build" --prefix "$prefix" >"$work/install.log" || {
+DESTDIR=$work/dest "$cmake" --install "$build" --prefix "$prefix" >"$work/install.log" || {
     cat "$work/install.log"
     fail "cmake --install failed"
 }
