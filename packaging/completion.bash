@@ -39,7 +39,7 @@ _recorder_complete() {
             compopt -o filenames 2>/dev/null
             mapfile -t candidates < <(compgen -f -- "${cur#file:}" | sed 's/^/file:/')
         else
-            mapfile -t candidates < <(compgen -W 'sine: tones noise noise: silence file: - none' -- "$cur")
+            mapfile -t candidates < <(compgen -W 'sine: tones noise noise: silence file: - pulse pulse: none' -- "$cur")
         fi
         ;;
     --app-format | --mic-format)

@@ -64,11 +64,14 @@ done
 [[ $(complete_line "containing-app --ke") == --keep ]] || fail "completion of containing-app --ke"
 mkdir "$work/tmp"
 runs=0
+# A value is refused with status 2 or 3; a live source may fail only for want of a sound server.
 try_value() {
     local status=0
-    broadcast-extension "$1" "$2" --duration 0.05 --video-rate 0 --quiet --container-root "$work/groups" \
-        --temp-dir "$work/tmp" </dev/null >/dev/null 2>&1 || status=$?
-    [[ $status -ne 2 && $status -ne 3 ]] || fail "completion offers $1 $2, which the program refuses"
+    PULSE_SERVER=unix:$work/no-sound-server broadcast-extension "$1" "$2" --duration 0.05 --video-rate 0 --quiet \
+        --container-root "$work/groups" --temp-dir "$work/tmp" </dev/null >/dev/null 2>"$work/err" || status=$?
+    if [[ $status -eq 2 || ($status -eq 3 && $(<"$work/err") != *"sound server"*) ]]; then
+        fail "completion offers $1 $2, which the program refuses: $(<"$work/err")"
+    fi
     runs=$((runs + 1))
 }
 for format in $(complete_line "broadcast-extension --app-format "); do try_value --app-format "$format"; done
@@ -77,6 +80,7 @@ for source in $(complete_line "broadcast-extension --mic-source "); do
     sine:) source=sine:440 ;;
     noise:) source=noise:7 ;;
     file:) source=file:$work/groups/group.tolvix/NewRecording.wav ;;
+    pulse:) source=pulse:apps.monitor ;;
     esac
     try_value --mic-source "$source"
 done
