@@ -17,9 +17,9 @@ bool cloneFile(int sourceFd, int destinationFd) { return ::ioctl(destinationFd, 
 // Returns 0 when done, ENOSYS/EXDEV/EINVAL when the kernel cannot do it for
 // these files (and nothing was copied), or the errno of a real failure.
 int copyWithCopyFileRange(int sourceFd, int destinationFd, off_t size) {
-    off_t copied = 0;
+    off_t copied = 0;  // advanced by the kernel; the source's own offset stays
     while (copied < size) {
-        const ssize_t n = ::copy_file_range(sourceFd, nullptr, destinationFd, nullptr,
+        const ssize_t n = ::copy_file_range(sourceFd, &copied, destinationFd, nullptr,
                                             static_cast<size_t>(size - copied), 0);
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -28,7 +28,6 @@ int copyWithCopyFileRange(int sourceFd, int destinationFd, off_t size) {
             return unsupported && copied == 0 ? ENOSYS : err;
         }
         if (n == 0) break;  // the source shrank
-        copied += n;
     }
     return 0;
 }
@@ -36,15 +35,16 @@ int copyWithCopyFileRange(int sourceFd, int destinationFd, off_t size) {
 int copyWithReadWrite(int sourceFd, int destinationFd) {
     constexpr size_t kChunk = 1 << 20;
     const auto buffer = std::make_unique<char[]>(kChunk);
-    if (::lseek(sourceFd, 0, SEEK_SET) < 0 || ::lseek(destinationFd, 0, SEEK_SET) < 0) return errno;
+    if (::lseek(destinationFd, 0, SEEK_SET) < 0) return errno;
     if (::ftruncate(destinationFd, 0) != 0) return errno;
-    for (;;) {
-        const ssize_t n = ::read(sourceFd, buffer.get(), kChunk);
+    for (off_t offset = 0;;) {
+        const ssize_t n = ::pread(sourceFd, buffer.get(), kChunk, offset);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
         if (n == 0) return 0;
+        offset += n;
         for (ssize_t done = 0; done < n;) {
             const ssize_t w = ::write(destinationFd, buffer.get() + done, static_cast<size_t>(n - done));
             if (w < 0) {

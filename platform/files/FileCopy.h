@@ -5,7 +5,7 @@
 namespace platform::files {
 
 // Copies all of `sourceFd` (from offset 0) into the empty `destinationFd`.
-// Returns 0 or an errno value.
+// The source's file offset is left where it was. Returns 0 or an errno value.
 int copyFileContents(int sourceFd, int destinationFd);
 
 }  // namespace platform::files

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
 
-#include "FileCopy.h"
+#include "CopyIntoPlace.h"
+#include "CreatedFiles.h"
 #include "PrivateDirectory.h"
 #include "UniqueDescriptor.h"
 
@@ -53,21 +53,32 @@ void setError(NSErrorPtr* out, NSErrorPtr error) {
     if (out != nullptr) *out = std::move(error);
 }
 
-// A hidden name beside `name` that no other copy in flight uses.
-std::string partialName(const std::string& name) {
-    static std::atomic<unsigned> counter{0};
-    return "." + name + ".partial-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+std::string withoutTrailingSlashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
 }
 
-// Moves the finished copy into place without replacing a file that appeared
-// meanwhile: renameat2 with RENAME_NOREPLACE, or link and unlink where the
-// filesystem does not support it.
-int publish(int dirFd, const std::string& from, const std::string& to) {
-    if (::renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    if (::linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) != 0) return errno;
-    ::unlinkat(dirFd, from.c_str(), 0);
-    return 0;
+// Opens the container `group` below the container root, each checked in
+// turn, the group's directory relative to the root's descriptor: neither can
+// be swapped for a link between the check and the use. With `create`, makes
+// what is missing (the root with its parents), all 0700.
+UniqueDescriptor openContainer(const std::string& root, const std::string& group, bool create) {
+    if (create) (void)platform::files::makeDirectory(root, true);  // the open reports failures
+    const UniqueDescriptor rootDir(platform::files::openPrivateDirectory(root));
+    if (!rootDir) return {};
+    if (create && ::mkdirat(rootDir.get(), group.c_str(), 0700) != 0 && errno != EEXIST) return {};
+    return UniqueDescriptor(platform::files::openPrivateDirectoryAt(rootDir.get(), group.c_str()));
+}
+
+// Opens the private directory that holds `path` and sets `name` to the last
+// component, which the caller then reaches only relative to the descriptor.
+// A container's directory is opened from the container root down.
+UniqueDescriptor openDirectoryHolding(const std::string& path, std::string& name) {
+    const auto [directory, last] = platform::files::splitPath(path);
+    name = last;
+    const auto [parent, group] = platform::files::splitPath(directory);
+    if (parent == withoutTrailingSlashes(platform::appGroupContainerRoot())) return openContainer(parent, group, false);
+    return UniqueDescriptor(platform::files::openPrivateDirectory(directory));
 }
 
 }  // namespace
@@ -75,8 +86,10 @@ int publish(int dirFd, const std::string& from, const std::string& to) {
 std::string NSTemporaryDirectory() {
     const std::string path = stringByAppendingPathComponent(
         temporaryParent(), "broadcast-extension-" + std::to_string(::geteuid()));
-    // The check's outcome is enforced where files are created inside it.
-    (void)platform::files::ensurePrivateDirectory(path);
+    // Only the last component is made: a missing parent is the caller's to
+    // fix, not to be made up here. Whether the directory is private is
+    // checked where files are created inside it.
+    (void)platform::files::makeDirectory(path, false);
     return path;
 }
 
@@ -95,9 +108,9 @@ std::optional<NSURL> NSFileManager::containerURLForSecurityApplicationGroupIdent
             std::find(groups.begin(), groups.end(), groupIdentifier) == groups.end())
             return std::nullopt;
     }
-    const std::string path = stringByAppendingPathComponent(platform::appGroupContainerRoot(), groupIdentifier);
-    if (platform::files::ensurePrivateDirectory(path) != 0) return std::nullopt;
-    return NSURL::fileURLWithPath(path);
+    const std::string root = withoutTrailingSlashes(platform::appGroupContainerRoot());
+    if (!openContainer(root, std::string(groupIdentifier), true)) return std::nullopt;
+    return NSURL::fileURLWithPath(stringByAppendingPathComponent(root, groupIdentifier));
 }
 
 bool NSFileManager::removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr* error) {
@@ -107,10 +120,11 @@ bool NSFileManager::removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr*
         return false;
     }
     const std::string& path = url->path();
-    if (::unlink(path.c_str()) == 0) return true;
-    if (errno == EISDIR || errno == EPERM) {
-        if (::rmdir(path.c_str()) == 0) return true;
-    }
+    std::string name;
+    const UniqueDescriptor dir = openDirectoryHolding(path, name);
+    if (dir && ::unlinkat(dir.get(), name.c_str(), 0) == 0) return true;
+    if (dir && (errno == EISDIR || errno == EPERM) && ::unlinkat(dir.get(), name.c_str(), AT_REMOVEDIR) == 0)
+        return true;
     setError(error, NSError::errorWithPOSIXCode(errno, "remove", path));
     return false;
 }
@@ -127,44 +141,33 @@ bool NSFileManager::copyItemAtURL(const NSURL& source, const std::optional<NSURL
     }
     const std::string& from = source.path();
     const std::string& to = destination->path();
-
-    UniqueDescriptor in(::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!in) {
-        setError(error, NSError::errorWithPOSIXCode(errno, "copy", from, to));
-        return false;
-    }
-    struct stat st{};
-    if (::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        setError(error, NSError::errorWithPOSIXCode(S_ISREG(st.st_mode) ? errno : EINVAL, "copy", from, to));
-        return false;
-    }
-
-    const auto [directory, name] = platform::files::splitPath(to);
-    UniqueDescriptor dir(platform::files::openPrivateDirectory(directory));
-    if (!dir) {
-        setError(error, NSError::errorWithPOSIXCode(errno, "copy", from, to));
-        return false;
-    }
-    struct stat existing{};
-    if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
-        setError(error, NSError::errorWithPOSIXCode(EEXIST, "copy", from, to));
-        return false;
-    }
-
-    const std::string partial = partialName(name);
-    UniqueDescriptor out(::openat(dir.get(), partial.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!out) {
-        setError(error, NSError::errorWithPOSIXCode(errno, "copy", from, to));
-        return false;
-    }
-    int err = platform::files::copyFileContents(in.get(), out.get());
-    if (err == 0) err = publish(dir.get(), partial, name);
-    if (err != 0) {
-        ::unlinkat(dir.get(), partial.c_str(), 0);
+    const auto fail = [&](int err) {
         setError(error, NSError::errorWithPOSIXCode(err, "copy", from, to));
         return false;
+    };
+
+    // A file this process created at the source path is copied from its own
+    // descriptor: another process may have put a file of its own at the name.
+    UniqueDescriptor opened;
+    int in = platform::files::descriptorOfCreatedFile(from);
+    if (in < 0) {
+        std::string name;
+        const UniqueDescriptor sourceDir = openDirectoryHolding(from, name);
+        if (!sourceDir) return fail(errno);
+        opened.reset(::openat(sourceDir.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!opened) return fail(errno);
+        in = opened.get();
     }
+    struct stat st{};
+    if (::fstat(in, &st) != 0) return fail(errno);
+    if (!S_ISREG(st.st_mode)) return fail(EINVAL);
+
+    std::string name;
+    const UniqueDescriptor dir = openDirectoryHolding(to, name);
+    if (!dir) return fail(errno);
+    struct stat existing{};
+    if (::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return fail(EEXIST);
+    if (const int err = platform::files::copyIntoPlace(in, dir.get(), name); err != 0) return fail(err);
     return true;
 }
 

@@ -12,8 +12,9 @@
 
 // The process's private temporary directory: "$TMPDIR/broadcast-extension-<uid>"
 // ("/tmp" when TMPDIR is unset or not absolute), created with mode 0700 on
-// first use. The path is returned even when the directory is unsafe (a
-// symlink, another user's, open to others); files are then refused inside it.
+// first use; its parent is never created. The path is returned even when the
+// directory is missing or unsafe (a symlink, another user's, open to others);
+// files are then refused inside it.
 std::string NSTemporaryDirectory();
 
 class NSFileManager {
@@ -22,7 +23,12 @@ public:
 
     // The container directory of `groupIdentifier`, created (0700) on first
     // use under the container root; none when the extension's bundle does
-    // not declare the group, or the container cannot be created or is unsafe.
+    // not declare the group, or the container or its root cannot be created
+    // or is unsafe (a symlink, another user's, open to others).
+    //
+    // Removal and copying reach a file only through a descriptor of the
+    // private directory that holds it (a container from its root down), so a
+    // directory swapped for a link meanwhile is refused, never followed.
     std::optional<NSURL> containerURLForSecurityApplicationGroupIdentifier(
         std::string_view groupIdentifier);
 
@@ -31,10 +37,11 @@ public:
     bool removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr* error);
 
     // Copies the regular file at `source` to `destination`, which must not
-    // exist. The copy is written beside the destination under a hidden
-    // name, flushed, then renamed into place, so the destination never holds
-    // a partial file; the partial file is removed on failure. Fails with an
-    // error when there is no destination URL.
+    // exist. When this process created the file at `source` (the media
+    // writer's file) and still holds it, that file is copied, whatever the
+    // name holds now. The destination appears only once the copy is complete
+    // and nothing named is left behind by a failure or a kill (see
+    // CopyIntoPlace.h). Fails with an error when there is no destination URL.
     bool copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination,
                        NSErrorPtr* error);
 };

@@ -1,9 +1,12 @@
 #include "AVAssetWriter.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 
 #include "AVAssetWriterInput.h"
+#include "../files/CreatedFiles.h"
 #include "convert/InputPipeline.h"
 #include "wave/ByteSink.h"
 #include "wave/PrivateFileCreation.h"
@@ -44,13 +47,17 @@ std::shared_ptr<AVAssetWriter> AVAssetWriter::assetWriterWithURL(const NSURL& ur
     }
     media::CreatedFile created = media::createFileInPrivateDirectory(url.path());
     if (created.fd < 0) return report(created.error);
+    // A second descriptor outlives the writing one, which finishing closes.
+    auto record = std::make_unique<platform::files::CreatedFileRecord>(
+        url.path(), platform::files::UniqueDescriptor(::fcntl(created.fd, F_DUPFD_CLOEXEC, 0)));
     auto file = std::make_unique<media::WaveFileWriter>(
         std::make_unique<media::FileDescriptorSink>(created.fd));
-    return std::shared_ptr<AVAssetWriter>(new AVAssetWriter(url, std::move(file)));
+    return std::shared_ptr<AVAssetWriter>(new AVAssetWriter(url, std::move(file), std::move(record)));
 }
 
-AVAssetWriter::AVAssetWriter(NSURL url, std::unique_ptr<media::WaveFileWriter> file)
-    : url_(std::move(url)), file_(std::move(file)) {}
+AVAssetWriter::AVAssetWriter(NSURL url, std::unique_ptr<media::WaveFileWriter> file,
+                             std::unique_ptr<platform::files::CreatedFileRecord> record)
+    : url_(std::move(url)), file_(std::move(file)), record_(std::move(record)) {}
 
 AVAssetWriter::~AVAssetWriter() {
     if (input_) input_->owner_ = nullptr;

@@ -3,7 +3,8 @@
 // file exclusively when it is made, writes the samples its input converts,
 // end to end in arrival order from the start of the file, and completes the
 // header when it finishes. A writer released without finishing leaves the
-// file as far as it was last brought up to date.
+// file as far as it was last brought up to date. While the writer lives, a
+// copy from its URL copies the file it wrote, even if the name was reused.
 
 #include <cstdint>
 #include <memory>
@@ -18,6 +19,9 @@ class AVAssetWriterInput;
 
 namespace media {
 class WaveFileWriter;  // the file, its header and its user-space buffer
+}
+namespace platform::files {
+class CreatedFileRecord;  // the file's descriptor, known to the file services
 }
 
 enum class AVAssetWriterStatus { Unknown = 0, Writing = 1, Completed = 2, Failed = 3, Cancelled = 4 };
@@ -56,13 +60,15 @@ public:
 
 private:
     friend class AVAssetWriterInput;
-    AVAssetWriter(NSURL url, std::unique_ptr<media::WaveFileWriter> file);
+    AVAssetWriter(NSURL url, std::unique_ptr<media::WaveFileWriter> file,
+                  std::unique_ptr<platform::files::CreatedFileRecord> record);
     // Appends one converted buffer; called by the input.
     bool appendFromInput(AVAssetWriterInput& input, CMSampleBufferRef buffer);
     void fail(NSErrorPtr error);
 
     NSURL url_;
     std::unique_ptr<media::WaveFileWriter> file_;
+    std::unique_ptr<platform::files::CreatedFileRecord> record_;
     std::shared_ptr<AVAssetWriterInput> input_;
     AVAssetWriterStatus status_ = AVAssetWriterStatus::Unknown;
     NSErrorPtr error_;

@@ -7,10 +7,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "platform/files/CopyIntoPlace.h"
 #include "platform/files/NSFileManager.h"
 #include "platform/files/PrivateDirectory.h"
 #include "tests/support/TempDirectory.h"
@@ -32,12 +35,12 @@ std::vector<std::string> entries(const std::string& dir) {
     return names;
 }
 
-TEST(PrivateDirectory, IsCreatedForTheUserAloneWithItsParents) {
+TEST(PrivateDirectory, IsCreatedForTheUserAloneWithItsParentsOnlyWhenAsked) {
     TempDirectory temp;
-    const std::string path = temp / "a/b/c";
-    ASSERT_EQ(platform::files::ensurePrivateDirectory(path), 0);
+    EXPECT_EQ(platform::files::makeDirectory(temp / "a/b/c", false), ENOENT);
+    ASSERT_EQ(platform::files::makeDirectory(temp / "a/b/c", true), 0);
     struct stat st{};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    ASSERT_EQ(::stat((temp / "a/b/c").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(st.st_uid, ::geteuid());
 }
@@ -46,21 +49,20 @@ TEST(PrivateDirectory, RefusesLinksFilesAndDirectoriesOthersControl) {
     TempDirectory temp;
     fs::create_directory(temp / "real");
     fs::create_directory_symlink(temp / "real", temp / "link");
-    EXPECT_EQ(platform::files::ensurePrivateDirectory(temp / "link"), ELOOP);
-    EXPECT_EQ(platform::files::openPrivateDirectory(temp / "link"), -1);
-    EXPECT_EQ(errno, ELOOP);
-
     writeFile(temp / "file", "x");
-    EXPECT_EQ(platform::files::ensurePrivateDirectory(temp / "file"), ENOTDIR);
-
     fs::create_directory(temp / "shared");
     ::chmod((temp / "shared").c_str(), 0777);
-    EXPECT_EQ(platform::files::ensurePrivateDirectory(temp / "shared"), EPERM);
-
-    if (::geteuid() == 0) {
-        fs::create_directory(temp / "theirs");
+    fs::create_directory(temp / "theirs");
+    const bool root = ::geteuid() == 0;
+    if (root) {
         ASSERT_EQ(::chown((temp / "theirs").c_str(), 65534, 65534), 0);
-        EXPECT_EQ(platform::files::ensurePrivateDirectory(temp / "theirs"), EPERM);
+    }
+    const std::pair<const char*, int> cases[] = {
+        {"real", 0}, {"link", ELOOP}, {"file", ENOTDIR}, {"shared", EPERM}, {"theirs", root ? EPERM : 0}};
+    for (const auto& [name, expected] : cases) {
+        const int fd = platform::files::openPrivateDirectory(temp / name);
+        EXPECT_EQ(fd < 0 ? errno : 0, expected) << name;
+        if (fd >= 0) ::close(fd);
     }
 }
 
@@ -98,9 +100,25 @@ TEST_F(FileManager, ContainersExistOnlyForEntitledGroups) {
         EXPECT_FALSE(files.containerURLForSecurityApplicationGroupIdentifier(group)) << group;
 }
 
-TEST_F(FileManager, ContainerThatCannotBeMadeGivesNoDestination) {
-    writeFile(temp / "containers", "a file where the root should be");
-    EXPECT_FALSE(files.containerURLForSecurityApplicationGroupIdentifier("group.tolvix"));
+TEST_F(FileManager, ContainerWhoseRootIsUnsafeOrCannotBeMadeGivesNoDestination) {
+    fs::create_directory(temp / "elsewhere");
+    const std::vector<std::pair<const char*, std::function<void(const std::string&)>>> roots = {
+        {"a file", [](const std::string& root) { writeFile(root, "a file where the root should be"); }},
+        {"a link", [&](const std::string& root) { fs::create_directory_symlink(temp / "elsewhere", root); }},
+        {"open to others", [](const std::string& root) { fs::create_directory(root), ::chmod(root.c_str(), 0777); }},
+        {"another user's", [](const std::string& root) {
+             fs::create_directory(root);
+             if (::chown(root.c_str(), 65534, 65534) != 0) ::chmod(root.c_str(), 0770);  // not root: unsafe anyway
+         }},
+    };
+    for (const auto& [what, make] : roots) {
+        const std::string root = temp / ("root-" + std::string(what));
+        make(root);
+        platform::setAppGroupContainerRoot(root);
+        EXPECT_FALSE(files.containerURLForSecurityApplicationGroupIdentifier("group.tolvix")) << what;
+    }
+    EXPECT_TRUE(fs::is_empty(temp / "elsewhere"));
+
     NSErrorPtr error;
     EXPECT_FALSE(files.copyItemAtURL(NSURL(temp / "containers"), std::nullopt, &error));
     ASSERT_TRUE(error);
@@ -120,17 +138,27 @@ TEST_F(FileManager, CopyPlacesTheWholeFileAndNothingElse) {
     EXPECT_EQ(entries(container->path()), std::vector<std::string>{"out.wav"});
 }
 
-TEST_F(FileManager, CopyOntoAnExistingFileFailsAndLeavesItAlone) {
+TEST_F(FileManager, CopyOntoAnExistingFileOrLinkFailsAndLeavesBothAlone) {
     const auto container = files.containerURLForSecurityApplicationGroupIdentifier("group.tolvix");
+    const std::string destination = container->path() + "/out.wav";
     writeFile(temp / "source.wav", "new");
-    writeFile(container->path() + "/out.wav", "old");
-    NSErrorPtr error;
-    EXPECT_FALSE(files.copyItemAtURL(NSURL(temp / "source.wav"), container->URLByAppendingPathComponent("out.wav"),
-                                     &error));
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->code(), NSFileWriteFileExistsError);
-    EXPECT_EQ(readFile(container->path() + "/out.wav"), "old");
-    EXPECT_EQ(entries(container->path()), std::vector<std::string>{"out.wav"});
+    writeFile(temp / "target", "old");
+    const std::vector<std::function<void()>> plant = {
+        [&] { writeFile(destination, "old"); },
+        [&] { fs::create_symlink(temp / "target", destination); },
+        [&] { fs::create_symlink(temp / "dangling", destination); },
+    };
+    for (size_t i = 0; i < plant.size(); ++i) {
+        fs::remove(destination);
+        plant[i]();
+        NSErrorPtr error;
+        EXPECT_FALSE(files.copyItemAtURL(NSURL(temp / "source.wav"), NSURL(destination), &error)) << i;
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->code(), NSFileWriteFileExistsError) << i;
+        EXPECT_EQ(entries(container->path()), std::vector<std::string>{"out.wav"}) << i;
+    }
+    EXPECT_EQ(readFile(temp / "target"), "old");
+    EXPECT_FALSE(fs::exists(temp / "dangling"));
 }
 
 TEST_F(FileManager, FailedCopiesLeaveNoPartialFile) {
@@ -150,23 +178,53 @@ TEST_F(FileManager, FailedCopiesLeaveNoPartialFile) {
     EXPECT_TRUE(entries(container->path()).empty());
 }
 
-TEST_F(FileManager, CopyThatRunsOutOfSpaceRemovesItsPartialFile) {
+// A copy stopped by a file-size limit: failing with the reason (SIGXFSZ
+// ignored) or killed midway (SIGXFSZ's default action). Either way nothing is
+// left in the container, and the next copy succeeds.
+TEST_F(FileManager, CopyThatRunsOutOfSpaceOrIsKilledLeavesNothingBehind) {
     const auto container = files.containerURLForSecurityApplicationGroupIdentifier("group.tolvix");
     writeFile(temp / "big.wav", std::string(4 * 1024 * 1024, 'b'));
-    const pid_t child = ::fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{1024 * 1024, 1024 * 1024};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        NSErrorPtr error;
-        const bool copied = files.copyItemAtURL(NSURL(temp / "big.wav"),
-                                                container->URLByAppendingPathComponent("out.wav"), &error);
-        ::_exit(!copied && error && error->code() == NSFileWriteOutOfSpaceError ? 0 : 1);
+    for (const auto action : {SIG_IGN, SIG_DFL}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, action);
+            const rlimit limit{1024 * 1024, 1024 * 1024};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            NSErrorPtr error;
+            const bool copied = files.copyItemAtURL(NSURL(temp / "big.wav"),
+                                                    container->URLByAppendingPathComponent("out.wav"), &error);
+            ::_exit(!copied && error && error->code() == NSFileWriteOutOfSpaceError ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        if (action == SIG_IGN)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        else
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+        EXPECT_TRUE(entries(container->path()).empty());
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_TRUE(entries(container->path()).empty());
+    EXPECT_TRUE(files.copyItemAtURL(NSURL(temp / "big.wav"), container->URLByAppendingPathComponent("out.wav"), nullptr));
+}
+
+// Where the filesystem has no unnamed files, the copy goes to a hidden name:
+// one no live process uses, after removing those of processes that are gone.
+TEST_F(FileManager, PartialCopyNamesAreUnusedAndStaleOnesAreRemoved) {
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    using platform::files::partialCopyName;
+    const std::string dirPath = temp / "c";
+    fs::create_directory(dirPath, temp.path());
+    const std::vector<std::string> planted = {partialCopyName("out.wav", ::getpid(), 0),
+                                              partialCopyName("out.wav", gone, 0), partialCopyName("other.wav", gone, 0)};
+    for (const auto& name : planted) writeFile(dirPath + "/" + name, "stale");
+    const platform::files::UniqueDescriptor dir(platform::files::openPrivateDirectory(dirPath));
+    std::string partial;
+    EXPECT_TRUE(platform::files::createPartialCopy(dir.get(), "out.wav", partial));
+    EXPECT_EQ(partial, partialCopyName("out.wav", ::getpid(), 1));
+    std::vector<std::string> expected = {planted[0], planted[2], partial};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(entries(dirPath), expected);
 }
 
 TEST_F(FileManager, RemovalTakesALinkItselfNeverItsTarget) {

@@ -32,7 +32,7 @@ NSErrorPtr unsafeDirectoryError(std::string_view directory, std::string_view rea
     NSError::UserInfo info{
         {std::string(NSLocalizedDescriptionKey),
          "The folder " + quoted(directory) + " can\u2019t hold the recording because it isn\u2019t "
-         "a private folder of this user."},
+         "a private folder of this user: " + std::string(reason)},
         {std::string(NSLocalizedFailureReasonErrorKey), std::string(reason)},
         {std::string(NSFilePathErrorKey), std::string(directory)}};
     return std::make_shared<NSError>(NSCocoaErrorDomain, NSFileWriteNoPermissionError,
@@ -56,21 +56,20 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
     if (!dir) {
         const int err = errno;
         if (err == ELOOP) {
-            result.error = unsafeDirectoryError(directory, "The folder is a symbolic link.");
+            result.error = unsafeDirectoryError(directory, "it is a symbolic link.");
         } else if (err == EPERM) {
-            result.error = unsafeDirectoryError(
-                directory, "The folder belongs to another user or is writable by other users.");
+            result.error = unsafeDirectoryError(directory, "it belongs to another user or others may write to it.");
         } else {
             result.error = fileError(err,
                                      "The file " + quoted(name) + " couldn\u2019t be saved because the folder " +
-                                         quoted(directory) + " couldn\u2019t be opened.",
+                                         quoted(directory) + " couldn\u2019t be opened: " + std::strerror(err) + ".",
                                      directory);
         }
         return result;
     }
 
-    const int fd = ::openat(dir.get(), name.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Readable too: the hand-over copies from this descriptor.
+    const int fd = ::openat(dir.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         const int err = errno;
         std::string sentence = err == EEXIST

@@ -8,7 +8,7 @@
 namespace media {
 
 struct CreatedFile {
-    int fd = -1;         // open for writing, close-on-exec; -1 on failure
+    int fd = -1;         // open for reading and writing, close-on-exec; -1 on failure
     NSErrorPtr error;    // why there is no file
 };
 
