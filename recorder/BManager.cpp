@@ -19,15 +19,16 @@ constexpr std::string_view kTemporaryRecordingName = "tempfile.wav";
 constexpr std::string_view kSharedRecordingName = "NewRecording.wav";
 constexpr std::string_view kAppGroupIdentifier = "group.tolvix";
 
-// Whether this broadcast already logged a buffer it could not record from.
+// The first problem that kept this broadcast from setting up a recording.
 // Every later app-audio buffer would meet the same problem, so it is logged
-// once per broadcast rather than once per buffer.
-bool setUpProblemLogged = false;
+// once per broadcast rather than once per buffer, and the finish names it
+// when nothing was recorded.
+NSErrorPtr setUpProblem;
 
-void logSetUpProblemOnce(const NSError& error) {
-    if (setUpProblemLogged) return;
-    setUpProblemLogged = true;
-    NSLog("errb %@", error.localizedDescription());
+void noteSetUpProblem(NSErrorPtr error) {
+    if (setUpProblem) return;
+    setUpProblem = std::move(error);
+    NSLog("errb %@", setUpProblem->localizedDescription());
 }
 
 NSURL temporaryRecordingURL() {
@@ -50,10 +51,10 @@ NSErrorPtr unrecordableFormatError(const AudioStreamBasicDescription& d) {
 }
 
 NSErrorPtr noRecordingError(const NSURL& source) {
-    return NSError::errorWithDescription(
-        AVFoundationErrorDomain, AVErrorNoDataCaptured,
-        "No recording was made: the broadcast delivered no app audio that could be recorded.",
-        source.path());
+    const std::string reason = setUpProblem ? setUpProblem->localizedDescription()
+                                            : "the broadcast delivered no app audio that could be recorded.";
+    return NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorNoDataCaptured,
+                                         "No recording was made: " + reason, source.path());
 }
 
 }  // namespace
@@ -61,7 +62,7 @@ NSErrorPtr noRecordingError(const NSURL& source) {
 void BManager::startBroadcast() {
     writerInput = nullptr;
     writer = nullptr;
-    setUpProblemLogged = false;
+    setUpProblem = nullptr;
 }
 
 void BManager::pushAudioSampleBuffer(CMSampleBufferRef buffer) {
@@ -73,7 +74,7 @@ void BManager::creaw(CMSampleBufferRef buffer) {
     const AudioStreamBasicDescription* description =
         CMAudioFormatDescriptionGetStreamBasicDescription(CMSampleBufferGetFormatDescription(buffer));
     if (description == nullptr) {
-        logSetUpProblemOnce(*missingFormatError());
+        noteSetUpProblem(missingFormatError());
         return;
     }
     const NSDictionary outputSettings = outputSettingsForStreamDescription(*description);
@@ -83,10 +84,10 @@ void BManager::creaw(CMSampleBufferRef buffer) {
 
     NSErrorPtr error;
     writer = AVAssetWriter::assetWriterWithURL(url, AVFileTypeWAVE, &error);
-    if (error) NSLog("errb %@", error->localizedDescription());
+    if (error) noteSetUpProblem(std::move(error));
 
     writerInput = AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, outputSettings);
-    if (!writerInput) logSetUpProblemOnce(*unrecordableFormatError(*description));
+    if (!writerInput) noteSetUpProblem(unrecordableFormatError(*description));
 
     if (writer) {
         writer->addInput(writerInput);

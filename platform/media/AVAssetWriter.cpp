@@ -22,8 +22,9 @@ NSErrorPtr writeError(int errnum, const std::string& path) {
     const NSErrorPtr posix = NSError::errorWithPOSIXCode(errnum, "write", path);
     NSError::UserInfo info{
         {std::string(NSLocalizedDescriptionKey),
-         full ? "The recording stopped because there is no room left for the file."
-              : "The recording stopped because the file couldn\u2019t be written."},
+         std::string(full ? "The recording stopped because there is no room left for the file: "
+                          : "The recording stopped because the file couldn\u2019t be written: ") +
+             std::strerror(errnum) + "."},
         {std::string(NSLocalizedFailureReasonErrorKey), std::strerror(errnum)},
         {std::string(NSFilePathErrorKey), path},
         {std::string(NSUnderlyingErrorKey), std::string(posix->userInfoValue(NSUnderlyingErrorKey))}};
@@ -106,8 +107,7 @@ bool AVAssetWriter::appendFromInput(AVAssetWriterInput& input, CMSampleBufferRef
     switch (input.pipeline_->append(buffer, *file_)) {
         case media::AppendOutcome::Appended: return true;
         case media::AppendOutcome::Refused:
-            input.lastAppendError_ = NSError::errorWithDescription(
-                AVFoundationErrorDomain, AVErrorUnknown, input.pipeline_->lastProblem());
+            input.lastAppendError_ = input.refusalError(input.pipeline_->lastProblem());
             return false;
         case media::AppendOutcome::WriteFailed: break;
     }

@@ -31,6 +31,17 @@ bool AVAssetWriterInput::appendSampleBuffer(CMSampleBufferRef buffer) {
     return owner_->appendFromInput(*this, buffer);
 }
 
+const NSErrorPtr& AVAssetWriterInput::refusalError(std::string_view problem) {
+    // The reasons are a handful of fixed sentences; the bound only guards
+    // against a source of ever new ones.
+    constexpr size_t kMaxReasons = 32;
+    for (const NSErrorPtr& error : refusalErrors_)
+        if (error->userInfoValue(NSLocalizedDescriptionKey) == problem) return error;
+    if (refusalErrors_.size() == kMaxReasons) refusalErrors_.clear();
+    return refusalErrors_.emplace_back(
+        NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown, problem));
+}
+
 uint32_t AVAssetWriterInput::sampleRate() const { return pipeline_->outputFormat().sampleRate; }
 uint32_t AVAssetWriterInput::channelCount() const { return pipeline_->outputFormat().channels; }
 uint32_t AVAssetWriterInput::bitDepth() const { return pipeline_->outputFormat().bitsPerSample; }

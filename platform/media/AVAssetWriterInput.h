@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "../buffers/CMSampleBuffer.h"
 #include "../foundation/NSDictionary.h"
@@ -50,8 +52,13 @@ public:
 private:
     friend class AVAssetWriter;
     explicit AVAssetWriterInput(std::unique_ptr<media::InputPipeline> pipeline);
+    // The error for buffers refused because of `problem`: made by the first
+    // such buffer and reused for every later one, so refusals allocate
+    // nothing per buffer.
+    const NSErrorPtr& refusalError(std::string_view problem);
 
     std::unique_ptr<media::InputPipeline> pipeline_;
     AVAssetWriter* owner_ = nullptr;  // set by addInput, cleared when the writer goes
     NSErrorPtr lastAppendError_;
+    std::vector<NSErrorPtr> refusalErrors_;  // one per reason met so far
 };

@@ -4,31 +4,13 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "TestSupport.h"
 #include "host/scenario/PreparedScenario.h"
 #include "host/scenario/StreamScheduler.h"
 #include "host/sources/SourceDescription.h"
-
-namespace {
-std::atomic<uint64_t> gAllocations{0};
-}
-
-// The replacements pair malloc with free themselves; GCC cannot see that
-// every operator new in the program is this one.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void* operator new(std::size_t size) {
-    ++gAllocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/support/CountingAllocator.h"
 
 namespace host {
 namespace {
@@ -59,10 +41,10 @@ TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
             if (!(seen[0] && seen[1] && seen[2])) {
                 seen[buffer.type == RPSampleBufferTypeAudioApp ? 0 : buffer.type == RPSampleBufferTypeAudioMic ? 1 : 2] =
                     true;
-                settled = gAllocations.load();
+                settled = testing_support::allocationCount();
                 return;
             }
-            allocationsAfter = gAllocations.load() - settled;
+            allocationsAfter = testing_support::allocationCount() - settled;
         };
         runStream(step, app.get(), mic.get(), 0, deliver);
         EXPECT_GT(buffers, 300u);

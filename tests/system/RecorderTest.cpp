@@ -1,11 +1,15 @@
 // The recorder driven through the handler, on the real platform: set-up,
 // appends, hand-over, signals, the log, and what the files hold afterwards.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 #include "BroadcastFixture.h"
 #include "extension/SampleHandler.h"
@@ -162,22 +166,71 @@ TEST_F(Recorder, FinishWithErrorKeepsWhatWasRecorded) {
     EXPECT_EQ(signalNames(), (std::vector<std::string>{kStart, kEnd}));
 }
 
-TEST_F(Recorder, WriterCreationErrorIsLoggedOnceHoweverManyBuffersFollow) {
-    handler.broadcastStartedWithSetupInfo(nullptr);
-    // A non-empty directory at the temporary name survives the removal and
-    // makes the writer's creation fail.
-    std::filesystem::create_directories(temporaryRecordingPath() + "/blocker");
-    const auto a = makeInt16Buffer(ramp(100, 1), 2, 48000, false);
-    for (int i = 0; i < 5; ++i) handler.processSampleBuffer(a->ref(), RPSampleBufferTypeAudioApp);
-    EXPECT_EQ(writer, nullptr);
-    EXPECT_NE(writerInput, nullptr) << "the input is kept, so set-up is not tried again";
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].rfind("errb ", 0), 0u) << log[0];
+// A temporary directory that cannot hold the recording: one "errb" per
+// broadcast with the system's reason, whether or not the source's format
+// makes an input (64-bit samples make none, so every buffer sets up again),
+// and a finish whose "++error" says the same.
+TEST_F(Recorder, WriterCreationErrorIsLoggedOncePerBroadcastWithItsReason) {
+    namespace fs = std::filesystem;
+    std::ofstream(temp / "file") << "not a directory";
+    fs::create_directories(temp / "linked");
+    fs::create_directories(temp / "victim");
+    fs::create_directory_symlink(temp / "victim", temp / ("linked/broadcast-extension-" + std::to_string(::geteuid())));
+    const std::pair<std::string, const char*> parents[] = {
+        {temp / "file", "Not a directory"},
+        {temp / "linked", "symbolic link"},
+        {temp / std::string(300, 'x'), "File name too long"},
+    };
+    const auto int16 = makeInt16Buffer(ramp(100, 1), 2, 48000, false);
+    const auto float64 = testing_support::makeAudioBuffer(
+        makeLinearPCMDescription(48000, 2, 64, kAudioFormatFlagIsFloat), 10, {std::vector<unsigned char>(160)});
+    for (const auto& [parent, reason] : parents) {
+        for (const testing_support::OwnedBuffer* buffer : {int16.get(), float64.get()}) {
+            SCOPED_TRACE(reason);
+            log.clear();
+            platform::setTemporaryDirectoryParent(parent);
+            handler.broadcastStartedWithSetupInfo(nullptr);
+            for (int i = 0; i < 5; ++i) handler.processSampleBuffer(buffer->ref(), RPSampleBufferTypeAudioApp);
+            EXPECT_EQ(writer, nullptr);
+            EXPECT_EQ(writerInput != nullptr, buffer == int16.get()) << "a kept input is not set up again";
+            handler.broadcastFinished();
+            ASSERT_EQ(log.size(), 2u);
+            EXPECT_EQ(log[0].rfind("errb ", 0), 0u) << log[0];
+            EXPECT_NE(log[0].find(reason), std::string::npos) << log[0];
+            EXPECT_EQ(log[1].rfind("++error ", 0), 0u) << log[1];
+            EXPECT_NE(log[1].find(reason), std::string::npos) << log[1];
+        }
+    }
+    EXPECT_FALSE(fs::exists(sharedRecordingPath()));
+    EXPECT_TRUE(fs::is_empty(temp / "victim"));
+}
 
-    handler.broadcastFinished();
-    EXPECT_EQ(logLinesStartingWith("++error "), 1u);
-    EXPECT_EQ(signalNames(), (std::vector<std::string>{kStart, kEnd}));
-    EXPECT_FALSE(std::filesystem::exists(sharedRecordingPath()));
+// A loop swaps the container with a link to another folder while broadcasts
+// hand over: no removal or copy may follow the link.
+TEST_F(Recorder, ContainerSwappedForALinkIsNeverFollowed) {
+    namespace fs = std::filesystem;
+    fs::create_directories(temp / "outside");
+    std::ofstream(temp / "outside/NewRecording.wav") << "keep";
+    ASSERT_TRUE(NSFileManager::defaultManager().containerURLForSecurityApplicationGroupIdentifier("group.tolvix"));
+    fs::create_directory_symlink(temp / "outside", containerRoot() + "/swap");
+    std::atomic<bool> stop{false};
+    std::thread swapper([&] {
+        const int root = ::open(containerRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        while (!stop) ::renameat2(root, "group.tolvix", root, "swap", RENAME_EXCHANGE);
+        ::close(root);
+    });
+    const auto a = makeInt16Buffer(ramp(64, 1), 1, 8000, false);
+    handler.broadcastStartedWithSetupInfo(nullptr);
+    handler.processSampleBuffer(a->ref(), RPSampleBufferTypeAudioApp);
+    // Every finish hands the recording over again: removal, copy, signal.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; i < 10000 && std::chrono::steady_clock::now() < until; ++i) handler.broadcastFinished();
+    stop = true;
+    swapper.join();
+    std::vector<std::string> outside;
+    for (const auto& e : fs::directory_iterator(temp / "outside")) outside.push_back(e.path().filename());
+    EXPECT_EQ(outside, std::vector<std::string>{"NewRecording.wav"});
+    EXPECT_EQ(fs::file_size(temp / "outside/NewRecording.wav"), 4u);
 }
 
 TEST_F(Recorder, UnavailableContainerFailsTheCopyOnceAndStillSignalsTheEnd) {

@@ -5,8 +5,10 @@
 namespace media::convert {
 namespace {
 
-bool refuse(std::string& problem, std::string text) {
-    problem = std::move(text);
+// Assigned in place, so a refusal reuses the text's storage instead of
+// allocating anew for every refused buffer.
+bool refuse(std::string& problem, const char* text) {
+    problem.assign(text);
     return false;
 }
 
