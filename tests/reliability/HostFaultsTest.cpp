@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -37,6 +38,26 @@ SoundInfo soundInfo(const std::string& path) {
     return s;
 }
 
+// The length of a recording and the pitch of its tone (rising zero crossings
+// of the first channel per second).
+struct Tone {
+    sf_count_t frames = 0;
+    double hertz = 0;
+};
+
+Tone toneOf(const std::string& path) {
+    SF_INFO info{};
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
+    if (f == nullptr) return {};
+    std::vector<double> samples(static_cast<size_t>(info.frames * info.channels));
+    sf_readf_double(f, samples.data(), info.frames);
+    sf_close(f);
+    size_t rising = 0;
+    for (size_t i = 1; i < static_cast<size_t>(info.frames); ++i)
+        rising += samples[(i - 1) * info.channels] < 0 && samples[i * info.channels] >= 0 ? 1 : 0;
+    return {info.frames, static_cast<double>(rising) * info.samplerate / static_cast<double>(info.frames)};
+}
+
 size_t countStartingWith(const std::vector<std::string>& lines, std::string_view prefix) {
     size_t n = 0;
     for (const auto& l : lines) n += l.rfind(prefix, 0) == 0 ? 1 : 0;
@@ -50,11 +71,12 @@ protected:
     std::string privateTemp() const { return tempParent() + "/broadcast-extension-" + std::to_string(::geteuid()); }
     std::string shared() const { return containerRoot() + "/group.tolvix/NewRecording.wav"; }
 
-    // One broadcast of `seconds` of the default app audio (16-bit stereo 44.1 kHz).
-    HostLaunch broadcast(double seconds) const {
+    // One broadcast of `seconds` of app audio from `source` (by default
+    // 16-bit stereo 44.1 kHz).
+    HostLaunch broadcast(double seconds, const std::string& source = "sine:440") const {
         fs::create_directories(tempParent());
         return HostLaunch{{"--duration", std::to_string(seconds), "--container-root", containerRoot(), "--temp-dir",
-                           tempParent(), "--app-source", "sine:440"}};
+                           tempParent(), "--app-source", source}};
     }
 
     TempDirectory temp;
@@ -82,12 +104,41 @@ TEST_F(HostFaults, KilledAtRandomPointsThenANewBroadcastIsCompleteAndCorrect) {
     }
 }
 
+TEST_F(HostFaults, OverlappingBroadcastsEachHandOverTheirOwnRecording) {
+    // The first records one second of 440 Hz from its standard input; half of
+    // it is given, so it has set up and waits for the rest while the second,
+    // in the same folders, records half a second of 880 Hz start to finish.
+    std::vector<int16_t> tone(44100);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(16000 * std::sin(2 * M_PI * 440 * i / 44100.0));
+    HostLaunch launch = broadcast(1, "-:s16le:44100:1");
+    launch.pipeInput = true;
+    testing_support::StartedHost first = testing_support::startHost(launch);
+    const size_t half = tone.size() / 2 * sizeof(int16_t);
+    ASSERT_EQ(::write(first.input, tone.data(), half), static_cast<ssize_t>(half));
+    for (int i = 0; i < 1000 && !fs::exists(privateTemp() + "/tempfile.wav"); ++i) ::usleep(10000);
+    ASSERT_TRUE(fs::exists(privateTemp() + "/tempfile.wav")) << "the first broadcast has set up";
+
+    const HostRun second = runHost(broadcast(0.5, "sine:880"));
+    EXPECT_EQ(second.exitStatus, 0) << second.standardError;
+    Tone handedOver = toneOf(shared());
+    EXPECT_EQ(handedOver.frames, 22050);
+    EXPECT_NEAR(handedOver.hertz, 880, 5);
+
+    ASSERT_EQ(::write(first.input, reinterpret_cast<const char*>(tone.data()) + half, half), static_cast<ssize_t>(half));
+    const HostRun run = testing_support::finishHost(first);
+    EXPECT_EQ(run.exitStatus, 0) << run.signal << run.standardError;
+    handedOver = toneOf(shared());
+    EXPECT_EQ(handedOver.frames, 44100);
+    EXPECT_NEAR(handedOver.hertz, 440, 5);
+}
+
 TEST_F(HostFaults, FileSizeLimitDuringRecordingKeepsWhatWasWrittenAndSaysSo) {
     HostLaunch launch = broadcast(60);  // about 10 MB of audio
     launch.fileSizeLimit = 1 << 20;
-    const HostRun run = runHost(launch);
+    const HostRun run = runHost(launch);  // SIGXFSZ at its default action: the program ignores it itself
     const auto log = run.logMessages();
-    EXPECT_EQ(countStartingWith(log, "errb "), 1u) << run.standardError;
+    ASSERT_EQ(countStartingWith(log, "errb "), 1u) << run.standardError;
+    EXPECT_NE(log[0].find("File too large"), std::string::npos) << log[0];
     const SoundInfo s = soundInfo(shared());
     ASSERT_TRUE(s.opened) << "what was recorded before the disk filled is handed over";
     EXPECT_GT(s.info.frames, 44100 * 2);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <sstream>
+#include <utility>
 
 namespace testing_support {
 
@@ -30,15 +31,18 @@ std::vector<std::string> HostRun::logMessages() const {
     return messages;
 }
 
-HostRun runHost(const HostLaunch& launch) {
-    int out[2], err[2];
+StartedHost startHost(const HostLaunch& launch) {
+    int out[2], err[2], in[2] = {-1, -1};
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return {};
+    if (launch.pipeInput && ::pipe2(in, O_CLOEXEC) != 0) return {};
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
+        if (in[0] >= 0) ::dup2(in[0], STDIN_FILENO);
         if (launch.fileSizeLimit >= 0) {
-            ::signal(SIGXFSZ, SIG_IGN);
+            // The program must survive the limit on its own.
+            ::signal(SIGXFSZ, SIG_DFL);
             const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
@@ -54,21 +58,27 @@ HostRun runHost(const HostLaunch& launch) {
     }
     ::close(out[1]);
     ::close(err[1]);
+    if (in[0] >= 0) ::close(in[0]);
+    return {child, in[1], out[0], err[0]};
+}
+
+HostRun finishHost(StartedHost& host, int killAfterMillis) {
+    if (host.input >= 0) ::close(std::exchange(host.input, -1));
     HostRun run;
     const auto start = std::chrono::steady_clock::now();
     bool killed = false;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    pollfd fds[2] = {{host.output, POLLIN, 0}, {host.error, POLLIN, 0}};
     int open = 2;
     while (open > 0) {
         int timeout = -1;
-        if (launch.killAfterMillis >= 0 && !killed) {
+        if (killAfterMillis >= 0 && !killed) {
             const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
                                      std::chrono::steady_clock::now() - start).count();
-            timeout = static_cast<int>(std::max<long long>(0, launch.killAfterMillis - elapsed));
+            timeout = static_cast<int>(std::max<long long>(0, killAfterMillis - elapsed));
         }
         const int ready = ::poll(fds, 2, timeout);
         if (ready == 0 && !killed) {
-            ::kill(child, SIGKILL);
+            ::kill(host.pid, SIGKILL);
             killed = true;
             continue;
         }
@@ -86,10 +96,15 @@ HostRun runHost(const HostLaunch& launch) {
         }
     }
     int status = 0;
-    ::waitpid(child, &status, 0);
+    ::waitpid(host.pid, &status, 0);
     if (WIFEXITED(status)) run.exitStatus = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
     return run;
+}
+
+HostRun runHost(const HostLaunch& launch) {
+    StartedHost host = startHost(launch);
+    return finishHost(host, launch.killAfterMillis);
 }
 
 }  // namespace testing_support
