@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
@@ -24,22 +25,42 @@
 namespace host {
 namespace {
 
-std::string absoluteDirectory(const std::string& path, bool create) {
+// `path` as an absolute path to a directory; with `create`, made (0700) when
+// missing. Anything else is refused before the broadcast, naming `what`.
+std::string absoluteDirectory(const std::string& path, bool create, const std::string& what) {
+    const auto unusable = [&](const std::string& why) {
+        return HostError(ExitCode::ContainerUnusable, what + " \"" + path + "\" " + why);
+    };
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) throw HostError(ExitCode::ContainerUnusable, "cannot use \"" + path + "\": " + error.message());
-    if (create && !std::filesystem::exists(absolute, error)) {
+    if (error) throw unusable("cannot be used: " + error.message());
+    if (!std::filesystem::exists(absolute, error)) {
+        if (!create) throw unusable("does not exist");
         std::filesystem::create_directories(absolute, error);
         if (!error)
             std::filesystem::permissions(absolute, std::filesystem::perms::owner_all,
                                          std::filesystem::perm_options::replace, error);
-        if (error)
-            throw HostError(ExitCode::ContainerUnusable,
-                            "cannot create \"" + absolute.string() + "\": " + error.message());
+        if (error) throw unusable("cannot be created: " + error.message());
     }
-    if (!std::filesystem::is_directory(absolute, error))
-        throw HostError(ExitCode::ContainerUnusable, "\"" + absolute.string() + "\" is not a directory");
+    if (!std::filesystem::is_directory(absolute, error)) throw unusable("is not a directory");
     return absolute.lexically_normal().string();
+}
+
+// The temporary directory's parent: --temp-dir, else TMPDIR, else /tmp. A
+// TMPDIR that is relative or names no directory is refused rather than
+// replaced by /tmp or made up.
+void chooseTemporaryParent(const std::string& option) {
+    if (!option.empty()) {
+        platform::setTemporaryDirectoryParent(absoluteDirectory(option, false, "--temp-dir"));
+        return;
+    }
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (tmpdir == nullptr || *tmpdir == '\0') return;
+    if (*tmpdir != '/')
+        throw HostError(ExitCode::ContainerUnusable,
+                        "TMPDIR \"" + std::string(tmpdir) +
+                            "\" is not an absolute path (unset it to use /tmp, or give --temp-dir)");
+    (void)absoluteDirectory(tmpdir, false, "TMPDIR");
 }
 
 // Routes the platform log while the run lasts; puts the old route back after.
@@ -80,9 +101,13 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
 
     // Everything the run needs is checked before the extension sees a call.
     Scenario scenario = options->scenarioFile ? loadScenarioFile(*options->scenarioFile) : scenarioFromOptions(*options);
-    if (!options->containerRoot.empty())
-        platform::setAppGroupContainerRoot(absoluteDirectory(options->containerRoot, true));
-    if (!options->tempDir.empty()) platform::setTemporaryDirectoryParent(absoluteDirectory(options->tempDir, false));
+    // The container root, given or from the environment, is made now: one
+    // below a file is refused before the broadcast, not found after it.
+    platform::setAppGroupContainerRoot(options->containerRoot.empty()
+                                           ? absoluteDirectory(platform::appGroupContainerRoot(), true,
+                                                               "the app-group container root")
+                                           : absoluteDirectory(options->containerRoot, true, "--container-root"));
+    chooseTemporaryParent(options->tempDir);
     PreparedScenario prepared = prepareScenario(std::move(scenario), STDIN_FILENO);
 
     std::optional<ProgressLine> progress;

@@ -142,14 +142,40 @@ TEST_F(HostRun, HelpIsNotAnError) {
     EXPECT_EQ(log.instances, 0);
 }
 
-TEST_F(HostRun, AContainerRootThatIsAFileIsRefused) {
+// Places the run cannot use, given on the command line or by the
+// environment, are refused before the first call, naming what is wrong.
+TEST_F(HostRun, UnusableContainerRootsAndTemporaryDirectoriesAreRefusedUpFront) {
     std::ofstream(dir.file("plain")) << "x";
-    std::vector<std::string> args{"broadcast-extension", "--container-root", dir.file("plain")};
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    ::testing::internal::CaptureStderr();
-    EXPECT_EQ(platform::runBroadcastHost(3, argv.data(), bundle()), 6);
-    ::testing::internal::GetCapturedStderr();
+    struct Case {
+        std::vector<std::string> options;
+        const char* variable;  // set for the run, or null
+        std::string value;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--container-root", dir.file("plain")}, nullptr, "", "is not a directory"},
+        {{}, "APP_GROUP_CONTAINER_ROOT", dir.file("plain/groups"), "cannot be created"},
+        {{}, "XDG_DATA_HOME", dir.file("plain"), "cannot be created"},
+        {{"--container-root", root()}, "TMPDIR", "relative/tmp", "not an absolute path"},
+        {{"--container-root", root()}, "TMPDIR", dir.file("missing"), "does not exist"},
+        {{"--container-root", root()}, "TMPDIR", dir.file("plain"), "is not a directory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.says);
+        const char* saved = c.variable != nullptr ? std::getenv(c.variable) : nullptr;
+        const std::string previous = saved != nullptr ? saved : "";
+        if (c.variable != nullptr) ::setenv(c.variable, c.value.c_str(), 1);
+        std::vector<std::string> args{"broadcast-extension"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        std::vector<char*> argv;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(platform::runBroadcastHost(static_cast<int>(argv.size()), argv.data(), bundle()), 6);
+        const std::string error = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        if (c.variable != nullptr) saved != nullptr ? ::setenv(c.variable, previous.c_str(), 1) : ::unsetenv(c.variable);
+        platform::setAppGroupContainerRoot("");
+    }
     EXPECT_EQ(log.instances, 0);
 }
 
