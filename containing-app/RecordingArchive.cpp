@@ -74,7 +74,7 @@ KeepResult RecordingArchive::keep(int sourceFd, std::time_t when) const {
         std::string name = base;
         if (suffix > 0) name.append("-").append(std::to_string(suffix));
         name.append(".wav");
-        Fd target(::openat(dir.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        Fd target(::openat(dir.fd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (target.fd < 0) {
             if (errno == EEXIST) continue;
             result.error = "cannot create " + directory_ + "/" + name + ": " + std::strerror(errno);

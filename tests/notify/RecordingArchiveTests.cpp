@@ -1,5 +1,5 @@
-// Copies kept with --keep: exact bytes, names that never collide, and no
-// partial file or followed link.
+// Copies kept with --keep: exact bytes, private, names that never collide,
+// and no partial file or followed link.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -56,7 +56,12 @@ TEST_F(Archive, WholeCopiesUnderNewNamesNeverThroughALink) {
     EXPECT_EQ(second.path, base + "-2.wav");
     EXPECT_EQ(third.path, base + "-3.wav");
     EXPECT_EQ(contents(victim), "untouched");
-    for (const auto& kept : {first, second, third}) EXPECT_EQ(contents(kept.path), contents(source)) << kept.path;
+    for (const auto& kept : {first, second, third}) {
+        EXPECT_EQ(contents(kept.path), contents(source)) << kept.path;
+        EXPECT_EQ(std::filesystem::status(kept.path).permissions(), std::filesystem::perms::owner_read |
+                                                                        std::filesystem::perms::owner_write)
+            << "a copy is as private as the recording";
+    }
 }
 
 TEST_F(Archive, ReportsADirectoryItCannotUseAndAnUnreadableSource) {
