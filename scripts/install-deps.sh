@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config g++ clang libclang-rt-14-dev
+  build-essential cmake pkg-config g++ clang libclang-rt-14-dev llvm-14
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev nlohmann-json3-dev libsystemd-dev
   dbus-daemon dbus-bin sox python3 time
