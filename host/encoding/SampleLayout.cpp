@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <sstream>
 #include <stdexcept>
 
 #include "platform/buffers/CMSampleBuffer.h"
@@ -53,7 +54,10 @@ SampleLayout parseSampleLayout(std::string_view text) {
 }
 
 std::string AudioEncoding::describe() const {
-    return layout.name() + " " + std::to_string(sampleRate) + " Hz " + std::to_string(channels) +
+    std::ostringstream rate;
+    rate.precision(12);
+    rate << sampleRate;
+    return layout.name() + " " + rate.str() + " Hz " + std::to_string(channels) +
            " ch" + (nonInterleaved ? " non-interleaved" : "") + ", " +
            std::to_string(framesPerBuffer) + " frames a buffer";
 }

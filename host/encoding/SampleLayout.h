@@ -38,7 +38,7 @@ inline constexpr uint32_t kMaxFramesPerBuffer = 1u << 20;
 
 struct AudioEncoding {
     SampleLayout layout;
-    uint32_t sampleRate = 44100;
+    double sampleRate = 44100;  // frames a second, possibly fractional
     uint32_t channels = 2;
     uint32_t framesPerBuffer = 22050;
     bool nonInterleaved = false;

@@ -12,7 +12,8 @@ namespace host {
 
 inline constexpr int64_t kNanosPerSecond = 1'000'000'000;
 inline constexpr int64_t kHostClockStartNanos = 3'600'500'000'000;  // 3600.5 s
-inline constexpr int32_t kVideoTimescale = 1'000'000'000;
+inline constexpr int32_t kNanosecondTimescale = 1'000'000'000;
+inline constexpr int32_t kVideoTimescale = kNanosecondTimescale;
 
 // value / timescale seconds in nanoseconds, rounded down, without overflow
 // for any time the host reaches.
@@ -28,6 +29,23 @@ inline int64_t ticksAtOrAfter(int64_t nanos, int64_t timescale) {
 }
 
 inline int64_t nanosOfSeconds(double seconds) { return std::llround(seconds * kNanosPerSecond); }
+
+inline int64_t nanosOf(CMTime time) { return nanosOf(time.value, time.timescale); }
+
+inline bool isWholeRate(double rate) { return rate == std::floor(rate); }
+
+// The timescale audio at `rate` frames a second is stamped in: the rate
+// itself when it is whole, as the platform stamps audio, else nanoseconds.
+inline int32_t audioTimescale(double rate) {
+    return isWholeRate(rate) ? static_cast<int32_t>(rate) : kNanosecondTimescale;
+}
+
+// The time of frame `n` of a stream at `rate` whose frame 0 is at
+// `startTicks` of audioTimescale(rate).
+inline CMTime audioFrameTime(double rate, int64_t startTicks, int64_t n) {
+    if (isWholeRate(rate)) return CMTimeMake(startTicks + n, static_cast<int32_t>(rate));
+    return CMTimeMake(startTicks + std::llround(static_cast<double>(n) * kNanosPerSecond / rate), kNanosecondTimescale);
+}
 
 // Orders two valid times exactly, whatever their timescales: negative,
 // zero or positive as `a` is earlier than, equal to or later than `b`.

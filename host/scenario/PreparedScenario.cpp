@@ -45,19 +45,30 @@ std::string roleOfBufferType(RPSampleBufferType type) {
 
 }  // namespace
 
-PreparedScenario prepareScenario(Scenario scenario, int stdinFd) {
+PreparedScenario prepareScenario(Scenario scenario, int stdinFd, const std::string& scenarioName) {
     PreparedScenario prepared;
     SourceBank bank(stdinFd);
-    for (const Step& step : scenario.steps) {
+    for (size_t i = 0; i < scenario.steps.size(); ++i) {
+        const Step& step = scenario.steps[i];
+        // A scenario file's mistakes name the step, as its parser does.
+        const auto open = [&](const std::string& role, const AudioStreamPlan& plan, const char* field) {
+            try {
+                return bank.get(role, plan);
+            } catch (const HostError& error) {
+                if (scenarioName.empty()) throw;
+                throw HostError(error.code(), scenarioName + ": step " + std::to_string(i + 1) + " (" +
+                                                  stepName(step) + ")" + field + ": " + error.what());
+            }
+        };
         StepSources sources;
         if (std::holds_alternative<BeginStep>(step)) bank.newBroadcast();
         if (const auto* stream = std::get_if<StreamStep>(&step)) {
-            if (stream->app) sources.app = bank.get("app", *stream->app);
-            if (stream->mic) sources.mic = bank.get("mic", *stream->mic);
+            if (stream->app) sources.app = open("app", *stream->app, " app");
+            if (stream->mic) sources.mic = open("mic", *stream->mic, " mic");
         }
         if (const auto* buffer = std::get_if<BufferStep>(&step)) {
             if (buffer->kind == BufferStep::Kind::Audio || buffer->kind == BufferStep::Kind::NoFormat)
-                sources.single = bank.get(roleOfBufferType(buffer->type), buffer->audio);
+                sources.single = open(roleOfBufferType(buffer->type), buffer->audio, "");
         }
         prepared.sources.push_back(std::move(sources));
     }

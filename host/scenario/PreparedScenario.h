@@ -5,6 +5,7 @@
 // continues it; each new `begin` opens the sources afresh.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "Scenario.h"
@@ -24,7 +25,8 @@ struct PreparedScenario {
 };
 
 // Throws HostError: BadSource when a source cannot be opened or standard
-// input would feed more than one stream role.
-PreparedScenario prepareScenario(Scenario scenario, int stdinFd = 0);
+// input would feed more than one stream role; with a `scenarioName` the
+// message names it and the step, as "NAME: step 3 (stream) app: ...".
+PreparedScenario prepareScenario(Scenario scenario, int stdinFd = 0, const std::string& scenarioName = {});
 
 }  // namespace host

@@ -14,6 +14,10 @@
 
 namespace host {
 
+// The longest span of a broadcast the host plays (a week): a longer one is
+// a mistake, not a broadcast.
+inline constexpr double kMaxSpanSeconds = 7 * 24 * 3600;
+
 struct AudioStreamPlan {
     SourceDescription source;
     AudioEncoding encoding;

@@ -1,6 +1,7 @@
 #include "ScenarioParser.h"
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <limits>
@@ -16,8 +17,6 @@ namespace {
 
 using nlohmann::json;
 
-constexpr double kMaxSeconds = 24 * 3600;
-
 std::string quoted(std::string_view text) {
     std::string result = "\"";
     result += text;
@@ -28,7 +27,11 @@ std::string quoted(std::string_view text) {
 // Reports problems in one step object, naming the step.
 class StepReader {
 public:
-    StepReader(const json& object, std::string context) : object_(object), context_(std::move(context)) {}
+    StepReader(const json& object, std::string context, const std::filesystem::path& baseDirectory)
+        : object_(object), context_(std::move(context)), baseDirectory_(baseDirectory) {}
+
+    // A step reader for the object at `key`, named after it.
+    StepReader nested(const char* key) const { return {at(key), context_ + " " + key, baseDirectory_}; }
 
     [[noreturn]] void fail(const std::string& message) const {
         throw std::invalid_argument(context_ + ": " + message);
@@ -87,22 +90,27 @@ public:
     }
 
     const std::string& context() const { return context_; }
+    // Where a relative file: path is found: beside the scenario file.
+    const std::filesystem::path& baseDirectory() const { return baseDirectory_; }
 
 private:
     const json& object_;
     std::string context_;
+    const std::filesystem::path& baseDirectory_;
 };
 
 // Reads the audio fields of `reader` over the defaults in `stream`.
 AudioStreamPlan readAudio(const StepReader& reader, AudioStreamPlan stream) {
     try {
         if (reader.has("source")) stream.source = parseSourceDescription(reader.string("source", ""));
+        if (stream.source.kind == SourceDescription::Kind::File)
+            stream.source.path = (reader.baseDirectory() / stream.source.path).string();
         if (reader.has("format")) stream.encoding.layout = parseSampleLayout(reader.string("format", ""));
     } catch (const std::invalid_argument& error) {
         reader.fail(error.what());
     }
     AudioEncoding& encoding = stream.encoding;
-    encoding.sampleRate = static_cast<uint32_t>(reader.integer("rate", encoding.sampleRate, 1, kMaxSampleRate));
+    encoding.sampleRate = reader.number("rate", encoding.sampleRate, 1, kMaxSampleRate, false);
     encoding.channels = static_cast<uint32_t>(reader.integer("channels", encoding.channels, 1, kMaxChannels));
     encoding.framesPerBuffer =
         static_cast<uint32_t>(reader.integer("frames", encoding.framesPerBuffer, 1, kMaxFramesPerBuffer));
@@ -115,7 +123,7 @@ std::optional<AudioStreamPlan> readStream(const StepReader& step, const char* ke
     const json& value = step.at(key);
     if (value.is_null()) return std::nullopt;
     if (!value.is_object()) step.fail(quoted(key) + " must be an object or null");
-    StepReader reader(value, step.context() + " " + key);
+    const StepReader reader = step.nested(key);
     reader.allowOnly({"source", "format", "rate", "channels", "frames", "nonInterleaved"});
     AudioStreamPlan stream = readAudio(reader, std::move(defaults));
     if (stream.source.kind == SourceDescription::Kind::None) return std::nullopt;
@@ -125,14 +133,14 @@ std::optional<AudioStreamPlan> readStream(const StepReader& step, const char* ke
 StreamStep readStreamStep(const StepReader& step) {
     step.allowOnly({"step", "seconds", "app", "mic", "video"});
     StreamStep stream;
-    if (step.has("seconds")) stream.seconds = step.number("seconds", 0, 0, kMaxSeconds, true);
+    if (step.has("seconds")) stream.seconds = step.number("seconds", 0, 0, kMaxSpanSeconds, true);
     stream.app = readStream(step, "app", defaultAppStream());
     stream.mic = readStream(step, "mic", defaultMicStream());
     if (!step.has("video")) {
         stream.video = VideoStreamPlan{};
     } else if (!step.at("video").is_null()) {
         if (!step.at("video").is_object()) step.fail("\"video\" must be an object or null");
-        StepReader video(step.at("video"), step.context() + " video");
+        const StepReader video = step.nested("video");
         video.allowOnly({"rate"});
         stream.video = VideoStreamPlan{video.number("rate", 30, 0, 1000, true)};
     }
@@ -157,14 +165,14 @@ BufferStep readBufferStep(const StepReader& step) {
     return buffer;
 }
 
-Step readStep(const json& value, size_t index) {
+Step readStep(const json& value, size_t index, const std::filesystem::path& baseDirectory) {
     const std::string where = "step " + std::to_string(index + 1);
     if (!value.is_object()) throw std::invalid_argument(where + ": a step must be an object");
     if (!value.contains("step") || !value.at("step").is_string())
         throw std::invalid_argument(where + ": \"step\" must name the step (begin, start, stream, buffer, "
                                             "pause, resume, finish, finishWithError)");
     const std::string name = value.at("step").get<std::string>();
-    const StepReader step(value, where + " (" + name + ")");
+    const StepReader step(value, where + " (" + name + ")", baseDirectory);
     if (name == "begin") {
         step.allowOnly({"step", "identifier"});
         return BeginStep{step.string("identifier", "broadcast")};
@@ -187,7 +195,7 @@ Step readStep(const json& value, size_t index) {
     if (name == "buffer") return readBufferStep(step);
     if (name == "pause") {
         step.allowOnly({"step", "seconds"});
-        return PauseStep{step.number("seconds", 0, 0, kMaxSeconds, false)};
+        return PauseStep{step.number("seconds", 0, 0, kMaxSpanSeconds, false)};
     }
     if (name == "resume") {
         step.allowOnly({"step"});
@@ -222,7 +230,7 @@ std::string parseErrorReason(const std::string& what) {
 AudioStreamPlan defaultAppStream() { return {parseSourceDescription("tones"), defaultAppEncoding()}; }
 AudioStreamPlan defaultMicStream() { return {parseSourceDescription("sine:220"), defaultMicEncoding()}; }
 
-Scenario parseScenario(std::string_view text, std::string_view name) {
+Scenario parseScenario(std::string_view text, std::string_view name, const std::filesystem::path& baseDirectory) {
     json document;
     try {
         document = json::parse(text.begin(), text.end(), nullptr, true, true);
@@ -241,7 +249,7 @@ Scenario parseScenario(std::string_view text, std::string_view name) {
                 throw std::invalid_argument("unknown field \"" + key + "\" (known: steps, description)");
         Scenario scenario;
         const json& steps = document.at("steps");
-        for (size_t i = 0; i < steps.size(); ++i) scenario.steps.push_back(readStep(steps[i], i));
+        for (size_t i = 0; i < steps.size(); ++i) scenario.steps.push_back(readStep(steps[i], i, baseDirectory));
         if (scenario.steps.empty()) throw std::invalid_argument("the scenario has no steps");
         return scenario;
     } catch (const std::invalid_argument& error) {
@@ -257,7 +265,7 @@ Scenario loadScenarioFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     if (in.bad()) throw HostError(ExitCode::BadScenario, "cannot read scenario file \"" + path + "\"");
-    return parseScenario(text.str(), path);
+    return parseScenario(text.str(), path, std::filesystem::path(path).parent_path());
 }
 
 }  // namespace host

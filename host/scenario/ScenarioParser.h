@@ -5,6 +5,7 @@
 // Malformed JSON is reported with its line and column; an unknown step,
 // an unknown field or a bad value with the step's index (from 1) and name.
 
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -13,9 +14,11 @@
 namespace host {
 
 // Throws HostError (code BadScenario) whose message starts with `name`.
-Scenario parseScenario(std::string_view json, std::string_view name);
+// Relative file: sources are taken from `baseDirectory`.
+Scenario parseScenario(std::string_view json, std::string_view name, const std::filesystem::path& baseDirectory = {});
 
-// Reads and parses the file at `path`; an unreadable file is also BadScenario.
+// Reads and parses the file at `path`, whose relative file: sources are
+// beside it; an unreadable file is also BadScenario.
 Scenario loadScenarioFile(const std::string& path);
 
 // The streams a scenario gets when it does not describe them.

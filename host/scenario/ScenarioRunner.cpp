@@ -71,17 +71,17 @@ void ScenarioRunner::deliverSingle(const BufferStep& step, AudioSource* source) 
         case BufferStep::Kind::NoFormat: {
             const AudioEncoding& encoding = step.audio.encoding;
             AudioBufferMaker& maker = singleBuffers_;
-            const int64_t ticks = ticksAtOrAfter(clockNanos_, encoding.sampleRate);
-            const size_t got = maker.make(*source, encoding, encoding.framesPerBuffer,
-                                          CMTimeMake(ticks, static_cast<int32_t>(encoding.sampleRate)));
+            const int64_t ticks = ticksAtOrAfter(clockNanos_, audioTimescale(encoding.sampleRate));
+            const CMTime time = audioFrameTime(encoding.sampleRate, ticks, 0);
+            const size_t got = maker.make(*source, encoding, encoding.framesPerBuffer, time);
             if (step.kind == BufferStep::Kind::NoFormat) maker.dropFormatDescription();
             delivered.buffer = &maker.buffer();
             delivered.frames = static_cast<int64_t>(got);
             delivered.sampleRate = encoding.sampleRate;
             delivered.clipped = maker.clippedInLastBuffer();
-            delivered.presentationNanos = nanosOf(ticks, encoding.sampleRate);
+            delivered.presentationNanos = nanosOf(time);
             deliver(delivered);
-            clockNanos_ = nanosOf(ticks + static_cast<int64_t>(got), encoding.sampleRate);
+            clockNanos_ = nanosOf(audioFrameTime(encoding.sampleRate, ticks, static_cast<int64_t>(got)));
             return;
         }
     }

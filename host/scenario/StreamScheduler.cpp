@@ -18,15 +18,14 @@ struct Lane {
     AudioSource* source = nullptr;
     double framesPerSecond = 0;              // video lane
     int64_t startNanos = 0;
-    int64_t startTicks = 0;                  // audio: first frame in rate units
+    int64_t startTicks = 0;                  // audio: first frame in audioTimescale units
     int64_t delivered = 0;                   // frames (audio) or pictures (video)
     std::optional<int64_t> frameLimit;       // audio frames in a span of known length
     bool ended = false;
     AudioBufferMaker maker;
 
     CMTime nextTime() const {
-        if (audio != nullptr)
-            return CMTimeMake(startTicks + delivered, static_cast<int32_t>(audio->encoding.sampleRate));
+        if (audio != nullptr) return audioFrameTime(audio->encoding.sampleRate, startTicks, delivered);
         return CMTimeMake(startNanos + std::llround(static_cast<double>(delivered) * kNanosPerSecond / framesPerSecond),
                           kVideoTimescale);
     }
@@ -45,7 +44,7 @@ int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* m
         if (lane.ended) return;
         lane.audio = &*plan;
         lane.source = source;
-        lane.startTicks = ticksAtOrAfter(startNanos, plan->encoding.sampleRate);
+        lane.startTicks = ticksAtOrAfter(startNanos, audioTimescale(plan->encoding.sampleRate));
         if (step.seconds) lane.frameLimit = std::llround(*step.seconds * plan->encoding.sampleRate);
     };
     setUpAudio(lanes[0], RPSampleBufferTypeAudioApp, step.app, appSource);
@@ -89,7 +88,7 @@ int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* m
         if (next->frameLimit) want = std::min(want, *next->frameLimit - next->delivered);
         const CMTime time = next->nextTime();
         const auto got = static_cast<int64_t>(next->maker.make(*next->source, encoding, static_cast<size_t>(want), time));
-        const int64_t laneEnd = nanosOf(next->startTicks + next->delivered + got, encoding.sampleRate);
+        const int64_t laneEnd = nanosOf(audioFrameTime(encoding.sampleRate, next->startTicks, next->delivered + got));
         if (got < want) {
             next->ended = true;
             if (next == &lanes[0] && !endNanos) endNanos = laneEnd;

@@ -16,7 +16,7 @@ struct DeliveredBuffer {
     RPSampleBufferType type = 0;
     int64_t presentationNanos = 0;  // host clock
     int64_t frames = 0;             // audio frames, 0 for video
-    uint32_t sampleRate = 0;        // audio only
+    double sampleRate = 0;          // audio only
     uint64_t clipped = 0;           // samples saturated while encoding
     bool live = false;              // from a live source: delivered as it arrived
     SourceOverruns overruns;        // audio the live source lost since its last buffer

@@ -4,7 +4,7 @@
 
 namespace host {
 
-size_t AudioSource::readCodes16(std::span<int16_t>, size_t, uint32_t, uint32_t) {
+size_t AudioSource::readCodes16(std::span<int16_t>, size_t, double, uint32_t) {
     throw std::logic_error("this source does not hold 16-bit codes");
 }
 

@@ -30,7 +30,7 @@ public:
     // least frames * channels values. Returns the frames written: fewer than
     // asked only when a finite source has run out. Throws SourceError when
     // the underlying input fails.
-    virtual size_t read(std::span<double> out, size_t frames, uint32_t sampleRate,
+    virtual size_t read(std::span<double> out, size_t frames, double sampleRate,
                         uint32_t channels) = 0;
 
     // True when the source ends (a file or standard input), false for
@@ -40,12 +40,12 @@ public:
     // True when the source holds 16-bit integer codes at exactly this rate
     // and channel count (a 16-bit file played at its own rate and channels),
     // so readCodes16 can hand them over without going through doubles.
-    virtual bool deliversCodes16(uint32_t /*sampleRate*/, uint32_t /*channels*/) const { return false; }
+    virtual bool deliversCodes16(double /*sampleRate*/, uint32_t /*channels*/) const { return false; }
 
     // Like read, as the codes themselves (a code c is the value c / 32768);
     // only where deliversCodes16 says so. Continues from wherever the last
     // read of either kind stopped.
-    virtual size_t readCodes16(std::span<int16_t> out, size_t frames, uint32_t sampleRate, uint32_t channels);
+    virtual size_t readCodes16(std::span<int16_t> out, size_t frames, double sampleRate, uint32_t channels);
 
     // Live sources (a sound server) deliver at the pace the audio arrives,
     // may fail mid-broadcast and may lose audio; the others do none of this.
@@ -66,7 +66,7 @@ public:
 class PcmReader {
 public:
     virtual ~PcmReader() = default;
-    virtual uint32_t sampleRate() const = 0;
+    virtual double sampleRate() const = 0;  // frames a second, possibly fractional
     virtual uint32_t channels() const = 0;
     // Reads up to `frames` interleaved frames at the native rate; 0 at the end.
     virtual size_t read(double* out, size_t frames) = 0;

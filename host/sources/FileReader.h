@@ -2,7 +2,8 @@
 // Reads any sound file libsndfile understands (WAV, FLAC, Ogg, ...) at its
 // own rate and channel count, as doubles at full scale 1.0. Integer samples
 // come out exactly (a 16-bit code c reads as c / 32768); 16-bit files can
-// also be read as the codes themselves.
+// also be read as the codes themselves. A file that ends before the length
+// its header gave ends the stream there, with a warning.
 
 #include <memory>
 #include <string>
@@ -22,7 +23,7 @@ public:
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
 
-    uint32_t sampleRate() const override { return sampleRate_; }
+    double sampleRate() const override { return sampleRate_; }
     uint32_t channels() const override { return channels_; }
     size_t read(double* out, size_t frames) override;
     // 16-bit integer files (any container) hand their codes over as they are.
@@ -30,14 +31,18 @@ public:
     size_t readCodes16(int16_t* out, size_t frames) override;
 
 private:
-    // The frame count libsndfile returned; throws SourceError on a read failure.
-    size_t checked(int64_t got) const;
+    // The frame count libsndfile returned for `asked`; throws SourceError on
+    // a read failure, and warns once when the file ends before the length
+    // its header gave (it was cut short while it played).
+    size_t checked(int64_t got, size_t asked);
 
     std::string path_;
     sf_private_tag* file_ = nullptr;
-    uint32_t sampleRate_ = 0;
+    double sampleRate_ = 0;
     uint32_t channels_ = 0;
     bool codes16_ = false;
+    int64_t framesExpected_ = 0;
+    int64_t framesRead_ = 0;
 };
 
 }  // namespace host

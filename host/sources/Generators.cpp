@@ -17,7 +17,7 @@ void checkRoom(std::span<double> out, size_t frames, uint32_t channels) {
 
 }  // namespace
 
-size_t TimedGenerator::read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) {
+size_t TimedGenerator::read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) {
     checkRoom(out, frames, channels);
     if (sampleRate != rate_) {
         if (rate_ != 0) secondsBeforeRate_ += static_cast<double>(framesAtRate_) / rate_;
@@ -42,8 +42,9 @@ void SineGenerator::preparePeriod(const FrameClock& clock) {
     period_.clear();
     const double f = frequency_;
     if (!(f >= 1 && f < 4294967296.0) || f != std::floor(f)) return;
+    if (clock.sampleRate != std::floor(clock.sampleRate)) return;
     const auto hertz = static_cast<uint64_t>(f);
-    const uint64_t rate = clock.sampleRate;
+    const auto rate = static_cast<uint64_t>(clock.sampleRate);
     const uint64_t frames = rate / std::gcd(rate, hertz);
     if (frames > kMaxPeriodFrames) return;
     // Frame k sounds at phase start + k * hertz / rate cycles; the second
@@ -157,7 +158,7 @@ void MelodyGenerator::renderBlock(uint64_t blockStart, size_t from, size_t count
     }
 }
 
-size_t NoiseGenerator::read(std::span<double> out, size_t frames, uint32_t, uint32_t channels) {
+size_t NoiseGenerator::read(std::span<double> out, size_t frames, double, uint32_t channels) {
     checkRoom(out, frames, channels);
     for (size_t i = 0; i < frames * channels; ++i) {
         // 53 random bits give a uniform value in [0, 1).
@@ -167,7 +168,7 @@ size_t NoiseGenerator::read(std::span<double> out, size_t frames, uint32_t, uint
     return frames;
 }
 
-size_t SilenceGenerator::read(std::span<double> out, size_t frames, uint32_t, uint32_t channels) {
+size_t SilenceGenerator::read(std::span<double> out, size_t frames, double, uint32_t channels) {
     checkRoom(out, frames, channels);
     std::fill_n(out.begin(), frames * channels, 0.0);
     return frames;

@@ -17,7 +17,7 @@ namespace host {
 // When each frame at the current rate sounds.
 struct FrameClock {
     double startSeconds = 0;  // time of frame 0: what earlier rates produced
-    uint32_t sampleRate = 0;
+    double sampleRate = 0;
     double secondsOf(uint64_t frame) const { return startSeconds + static_cast<double>(frame) / sampleRate; }
 };
 
@@ -27,7 +27,7 @@ struct FrameClock {
 // frame, so a frame's value does not depend on how the reads were cut.
 class TimedGenerator : public AudioSource {
 public:
-    size_t read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) final;
+    size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) final;
     bool finite() const final { return false; }
 
 protected:
@@ -39,11 +39,11 @@ protected:
 private:
     double secondsBeforeRate_ = 0;  // time produced at earlier rates
     uint64_t framesAtRate_ = 0;
-    uint32_t rate_ = 0;
+    double rate_ = 0;
 };
 
-// A tone of a whole number of hertz repeats exactly every rate / gcd(rate,
-// frequency) frames; when that is short, one period is rendered per rate and
+// A tone of a whole number of hertz at a whole rate repeats exactly every
+// rate / gcd(rate, frequency) frames; when that is short, one period is rendered per rate and
 // later frames are copied from it (the microphone's tone of an hour-long
 // broadcast then costs little more than the copy).
 class SineGenerator final : public TimedGenerator {
@@ -92,7 +92,7 @@ private:
 class NoiseGenerator final : public AudioSource {
 public:
     explicit NoiseGenerator(uint64_t seed) : engine_(seed) {}
-    size_t read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) override;
+    size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
     bool finite() const override { return false; }
 
 private:
@@ -101,7 +101,7 @@ private:
 
 class SilenceGenerator final : public AudioSource {
 public:
-    size_t read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) override;
+    size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
     bool finite() const override { return false; }
 };
 

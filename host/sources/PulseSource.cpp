@@ -8,6 +8,7 @@
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -60,7 +61,9 @@ PulseSource::PulseSource(const std::string& sourceName, SourceRole role, const A
     captureLayout_ = serverFormat(encoding.layout) != PA_SAMPLE_INVALID
                          ? encoding.layout
                          : SampleLayout{SampleKind::Float, 32, kNativeBigEndian};
-    const pa_sample_spec spec{serverFormat(captureLayout_), encoding.sampleRate,
+    if (encoding.sampleRate != std::floor(encoding.sampleRate))
+        throw sourceError("the sound server records at whole rates only, not " + encoding.describe());
+    const pa_sample_spec spec{serverFormat(captureLayout_), static_cast<uint32_t>(encoding.sampleRate),
                               static_cast<uint8_t>(encoding.channels)};
     if (!lib().pa_sample_spec_valid(&spec))
         throw sourceError("the sound server cannot record " + encoding.describe() + " (at most " +
@@ -287,7 +290,7 @@ size_t PulseSource::readEncoded(std::span<std::byte> out, size_t frames) {
     return takeFrames(out.data(), std::min(frames, out.size() / ring_->frameBytes()));
 }
 
-size_t PulseSource::read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) {
+size_t PulseSource::read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) {
     if (sampleRate != encoding_.sampleRate || channels != encoding_.channels)
         throw sourceError("a live source keeps the rate and channels it was opened with (" + encoding_.describe() + ")");
     const size_t chunk = scratch_.size() / ring_->frameBytes();

@@ -37,7 +37,7 @@ public:
     PulseSource(const PulseSource&) = delete;
     PulseSource& operator=(const PulseSource&) = delete;
 
-    size_t read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) override;
+    size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
     bool finite() const override { return false; }
     bool live() const override { return true; }
     bool deliversEncoded(const AudioEncoding& encoding) const override;

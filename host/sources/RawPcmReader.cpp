@@ -6,11 +6,12 @@
 #include <cstring>
 
 #include "host/HostError.h"
+#include "host/HostWarnings.h"
 #include "host/encoding/SampleCodec.h"
 
 namespace host {
 
-RawPcmReader::RawPcmReader(int fd, SampleLayout layout, uint32_t sampleRate, uint32_t channels)
+RawPcmReader::RawPcmReader(int fd, SampleLayout layout, double sampleRate, uint32_t channels)
     : fd_(fd), layout_(layout), sampleRate_(sampleRate), channels_(channels) {}
 
 size_t RawPcmReader::read(double* out, size_t frames) {
@@ -29,6 +30,9 @@ size_t RawPcmReader::read(double* out, size_t frames) {
         filled += static_cast<size_t>(got);
     }
     const size_t whole = filled / frameBytes;
+    if (const size_t rest = filled % frameBytes; ended_ && rest != 0)
+        warn("standard input ended " + std::to_string(rest) + (rest == 1 ? " byte" : " bytes") +
+             " into a frame of " + std::to_string(frameBytes) + " bytes; that partial frame was dropped");
     decodeSamples(std::span(bytes_.data(), whole * frameBytes), layout_,
                   std::span(out, whole * channels_));
     return whole;

@@ -1,6 +1,7 @@
 #pragma once
 // Reads raw interleaved PCM in a stated layout, rate and channel count from a
-// file descriptor (standard input). A trailing partial frame is dropped.
+// file descriptor (standard input). A trailing partial frame is dropped
+// with a warning.
 
 #include <cstddef>
 #include <vector>
@@ -12,9 +13,9 @@ namespace host {
 
 class RawPcmReader final : public PcmReader {
 public:
-    RawPcmReader(int fd, SampleLayout layout, uint32_t sampleRate, uint32_t channels);
+    RawPcmReader(int fd, SampleLayout layout, double sampleRate, uint32_t channels);
 
-    uint32_t sampleRate() const override { return sampleRate_; }
+    double sampleRate() const override { return sampleRate_; }
     uint32_t channels() const override { return channels_; }
     // Throws SourceError when the descriptor cannot be read.
     size_t read(double* out, size_t frames) override;
@@ -22,7 +23,7 @@ public:
 private:
     int fd_;
     SampleLayout layout_;
-    uint32_t sampleRate_;
+    double sampleRate_;
     uint32_t channels_;
     bool ended_ = false;
     std::vector<std::byte> bytes_;

@@ -35,7 +35,7 @@ size_t ReaderSource::supplyInput(void* state, const void** data, size_t requeste
     }
 }
 
-size_t ReaderSource::readNative(double* out, size_t frames, uint32_t sampleRate) {
+size_t ReaderSource::readNative(double* out, size_t frames, double sampleRate) {
     if (sampleRate == reader_->sampleRate()) {
         size_t done = 0;
         while (done < frames) {
@@ -70,7 +70,7 @@ size_t ReaderSource::readNative(double* out, size_t frames, uint32_t sampleRate)
     return done;
 }
 
-size_t ReaderSource::read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) {
+size_t ReaderSource::read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) {
     if (channels == 0 || out.size() / channels < frames)
         throw std::invalid_argument("the output cannot hold the frames asked for");
     if (channels == reader_->channels()) return readNative(out.data(), frames, sampleRate);
@@ -80,11 +80,11 @@ size_t ReaderSource::read(std::span<double> out, size_t frames, uint32_t sampleR
     return got;
 }
 
-bool ReaderSource::deliversCodes16(uint32_t sampleRate, uint32_t channels) const {
+bool ReaderSource::deliversCodes16(double sampleRate, uint32_t channels) const {
     return reader_->holdsCodes16() && sampleRate == reader_->sampleRate() && channels == reader_->channels();
 }
 
-size_t ReaderSource::readCodes16(std::span<int16_t> out, size_t frames, uint32_t sampleRate, uint32_t channels) {
+size_t ReaderSource::readCodes16(std::span<int16_t> out, size_t frames, double sampleRate, uint32_t channels) {
     if (!deliversCodes16(sampleRate, channels)) return AudioSource::readCodes16(out, frames, sampleRate, channels);
     if (out.size() / channels < frames) throw std::invalid_argument("the output cannot hold the frames asked for");
     size_t done = 0;

@@ -20,20 +20,20 @@ public:
     ReaderSource(const ReaderSource&) = delete;
     ReaderSource& operator=(const ReaderSource&) = delete;
 
-    size_t read(std::span<double> out, size_t frames, uint32_t sampleRate, uint32_t channels) override;
+    size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
     bool finite() const override { return true; }
-    bool deliversCodes16(uint32_t sampleRate, uint32_t channels) const override;
-    size_t readCodes16(std::span<int16_t> out, size_t frames, uint32_t sampleRate, uint32_t channels) override;
+    bool deliversCodes16(double sampleRate, uint32_t channels) const override;
+    size_t readCodes16(std::span<int16_t> out, size_t frames, double sampleRate, uint32_t channels) override;
 
     const PcmReader& reader() const { return *reader_; }
 
 private:
-    size_t readNative(double* out, size_t frames, uint32_t sampleRate);
+    size_t readNative(double* out, size_t frames, double sampleRate);
     static size_t supplyInput(void* state, const void** data, size_t requested);
 
     std::unique_ptr<PcmReader> reader_;
     soxr* resampler_ = nullptr;
-    uint32_t resamplerRate_ = 0;
+    double resamplerRate_ = 0;
     std::vector<double> native_;  // output at the reader's channel count
     std::vector<double> input_;   // reader frames handed to the resampler
     std::exception_ptr inputFailure_;

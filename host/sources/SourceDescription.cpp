@@ -83,9 +83,9 @@ SourceDescription parseSourceDescription(std::string_view text) {
         } catch (const std::invalid_argument& error) {
             invalid(text, error.what());
         }
-        if (!parseNumber(parts[2], format.sampleRate) || format.sampleRate < 1 ||
+        if (!parseNumber(parts[2], format.sampleRate) || !(format.sampleRate >= 1) ||
             format.sampleRate > kMaxSampleRate)
-            invalid(text, "the rate must be a whole number of Hz in 1.." + std::to_string(kMaxSampleRate));
+            invalid(text, "the rate must be a number of Hz from 1 to " + std::to_string(kMaxSampleRate));
         if (!parseNumber(parts[3], format.channels) || format.channels < 1 || format.channels > kMaxChannels)
             invalid(text, "the channel count must be in 1.." + std::to_string(kMaxChannels));
         described.stdinFormat = format;

@@ -26,7 +26,7 @@ namespace host {
 
 struct RawInputFormat {
     SampleLayout layout;
-    uint32_t sampleRate = 0;
+    double sampleRate = 0;  // frames a second, possibly fractional
     uint32_t channels = 0;
 };
 

@@ -18,7 +18,7 @@ namespace {
 class ValuesOnly final : public AudioSource {
 public:
     explicit ValuesOnly(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
-    size_t read(std::span<double> out, size_t frames, uint32_t rate, uint32_t channels) override {
+    size_t read(std::span<double> out, size_t frames, double rate, uint32_t channels) override {
         return inner_->read(out, frames, rate, channels);
     }
     bool finite() const override { return true; }

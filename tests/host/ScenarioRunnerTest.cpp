@@ -185,16 +185,26 @@ TEST(ScenarioRunner, AStreamWithoutSecondsLastsAsLongAsTheAppFile) {
     EXPECT_NEAR(seconds(app[2]), end, 1.0 / 44100);
 }
 
-TEST(ScenarioRunner, AFormatChangeContinuesOnTheSameClock) {
+TEST(ScenarioRunner, AFormatChangeContinuesOnTheSameClockEvenAtAFractionalRate) {
     const CallLog log = playJson(R"({"steps": [
         {"step": "stream", "seconds": 1, "mic": null, "video": null},
         {"step": "stream", "seconds": 1, "mic": null, "video": null,
-         "app": {"format": "f32le", "rate": 48000, "channels": 1, "frames": 4800}}]})");
+         "app": {"format": "f32le", "rate": 48000, "channels": 1, "frames": 4800}},
+        {"step": "stream", "seconds": 1, "mic": null, "video": null, "app": {"rate": 22050.5, "frames": 11025}},
+        {"step": "buffer", "rate": 22050.5, "frames": 100}, {"step": "buffer"}]})");
     const auto app = log.buffers(RPSampleBufferTypeAudioApp);
-    ASSERT_EQ(app.size(), 2u + 10u);
+    ASSERT_EQ(app.size(), 2u + 10u + 3u + 2u);
     EXPECT_EQ(app[2]->time.timescale, 48000);
     EXPECT_NEAR(seconds(app[2]) - seconds(app[0]), 1.0, 1e-4);
     EXPECT_TRUE(app[2]->description->mFormatFlags & kAudioFormatFlagIsFloat);
+    // 22050.5 frames a second: stamped in nanoseconds, each buffer as long as its frames.
+    EXPECT_EQ(app[12]->description->mSampleRate, 22050.5);
+    EXPECT_EQ(app[12]->frames + app[13]->frames + app[14]->frames, 22051);  // 1 s, rounded
+    EXPECT_NEAR(seconds(app[12]) - seconds(app[2]), 1.0, 1e-4);
+    for (size_t i : {13, 14})
+        EXPECT_NEAR(seconds(app[i]) - seconds(app[i - 1]), app[i - 1]->frames / 22050.5, 1e-9) << i;
+    EXPECT_EQ(app[15]->frames, 100);  // a single buffer moves the clock on by its length
+    EXPECT_NEAR(seconds(app[16]) - seconds(app[15]), 100 / 22050.5, 1.0 / 44100);
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <numbers>
 #include <vector>
 
 #include "TestSupport.h"
 #include "host/HostError.h"
+#include "host/HostWarnings.h"
 #include "host/sources/Generators.h"
 #include "host/sources/SourceDescription.h"
 
@@ -30,6 +32,15 @@ size_t zeroCrossings(const std::vector<double>& mono) {
     return count;
 }
 
+// Collects the host's warnings while it lives.
+struct Warnings {
+    std::vector<std::string> lines;
+    Warnings() {
+        setWarningSink([this](std::string_view line) { lines.emplace_back(line); });
+    }
+    ~Warnings() { setWarningSink({}); }
+};
+
 TEST(SourceDescription, ParsesEveryKind) {
     EXPECT_EQ(parseSourceDescription("sine:440").kind, SourceDescription::Kind::Sine);
     EXPECT_DOUBLE_EQ(parseSourceDescription("sine:440.5").frequency, 440.5);
@@ -40,10 +51,10 @@ TEST(SourceDescription, ParsesEveryKind) {
     EXPECT_EQ(parseSourceDescription("none").kind, SourceDescription::Kind::None);
     EXPECT_EQ(parseSourceDescription("file:/a:b.wav").path, "/a:b.wav");
     EXPECT_FALSE(parseSourceDescription("-").stdinFormat);
-    const SourceDescription raw = parseSourceDescription("-:f32be:22050:3");
+    const SourceDescription raw = parseSourceDescription("-:f32be:22050.5:3");
     ASSERT_TRUE(raw.stdinFormat);
     EXPECT_EQ(raw.stdinFormat->layout.name(), "f32be");
-    EXPECT_EQ(raw.stdinFormat->sampleRate, 22050u);
+    EXPECT_EQ(raw.stdinFormat->sampleRate, 22050.5);
     EXPECT_EQ(raw.stdinFormat->channels, 3u);
     EXPECT_TRUE(parseSourceDescription("file:x.flac").finite());
     EXPECT_FALSE(parseSourceDescription("noise").finite());
@@ -51,7 +62,7 @@ TEST(SourceDescription, ParsesEveryKind) {
 
 TEST(SourceDescription, RejectsMalformedNames) {
     for (const char* text : {"sine", "sine:", "sine:abc", "sine:0", "sine:-5", "sine:nan", "noise:x", "noise:1:2",
-                             "file:", "-:s16le:48000", "-:aac:48000:2", "-:s16le:0:2", "-:s16le:48000:0", "tones:3",
+                             "file:", "-:s16le:48000", "-:aac:48000:2", "-:s16le:0:2", "-:s16le:nan:2", "-:s16le:48000:0", "tones:3",
                              "bogus", ""})
         EXPECT_THROW(parseSourceDescription(text), std::invalid_argument) << text;
 }
@@ -216,6 +227,23 @@ TEST(FileSource, ResamplesToTheStreamRateKeepingPitch) {
     EXPECT_NEAR(static_cast<double>(zeroCrossings(all)), 2000, 4);
 }
 
+TEST(FileSource, AFileCutShortWhilePlayingEndsTheStreamWithAWarning) {
+    test::TempDir dir;
+    test::writeWav16(dir.file("in.wav"), 8000, 1, std::vector<short>(8000, 100));
+    auto source = openSource(parseSourceDescription("file:" + dir.file("in.wav")), defaultAppEncoding());
+    Warnings warnings;
+    size_t got = 0;
+    readAll(*source, 1000, 8000, 1, &got);
+    ASSERT_EQ(got, 1000u);
+    std::filesystem::resize_file(dir.file("in.wav"), 44 + 3000 * 2);
+    readAll(*source, 8000, 8000, 1, &got);
+    EXPECT_LT(got, 8000u - 1000u);
+    readAll(*source, 8000, 8000, 1, &got);
+    EXPECT_EQ(got, 0u);
+    ASSERT_EQ(warnings.lines.size(), 1u);
+    EXPECT_NE(warnings.lines[0].find("of its 8000 frames"), std::string::npos) << warnings.lines[0];
+}
+
 TEST(FileSource, MissingOrUnreadableFileIsABadSource) {
     test::TempDir dir;
     test::writeWav16(dir.file("ok.wav"), 8000, 1, {1});
@@ -233,7 +261,8 @@ TEST(FileSource, MissingOrUnreadableFileIsABadSource) {
     }
 }
 
-TEST(StdinSource, ReadsRawPcmInTheStatedFormatAndDropsAPartialFrame) {
+TEST(StdinSource, ReadsRawPcmInTheStatedFormatAndDropsAPartialFrameWithAWarning) {
+    Warnings warnings;
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     // Two s16be stereo frames, then one stray byte.
@@ -246,6 +275,8 @@ TEST(StdinSource, ReadsRawPcmInTheStatedFormatAndDropsAPartialFrame) {
     ::close(fds[0]);
     ASSERT_EQ(got, 2u);
     EXPECT_EQ(values, (std::vector<double>{0.5, -0.5, 1 / 32768.0, -1 / 32768.0}));
+    ASSERT_EQ(warnings.lines.size(), 1u);
+    EXPECT_NE(warnings.lines[0].find("1 byte into a frame of 4 bytes"), std::string::npos) << warnings.lines[0];
 }
 
 TEST(StdinSource, WithoutAStatedFormatUsesTheStreamEncoding) {
