@@ -2,62 +2,91 @@
 
 #include <CLI/CLI.hpp>
 
+#include <iostream>
+
+#include "toolkit/CommandLineStyle.h"
+
 namespace containing_app {
+namespace {
+
+toolkit::HelpPage helpPage() {
+    return {
+        "Waits for the extension's signals and checks each recording it hands over.",
+        {
+            {"containing-app", "Prints each start and end signal and what the recording holds, until Ctrl-C."},
+            {"containing-app --keep ~/recordings --json",
+             "Keeps a copy of every complete recording; one JSON object per signal."},
+            {"containing-app --count 1 --timeout 60",
+             "Waits for one broadcast to end, for at most a minute between signals."},
+        },
+        {
+            {kExitOk, "done (--count reached, or SIGINT/SIGTERM)"},
+            {kExitFailure, "lost the session bus"},
+            {kExitUsage, "bad command line"},
+            {kExitIdleTimeout, "--timeout passed with no signal"},
+            {kExitNoSessionBus, "no session bus"},
+            {kExitKeepFailed, "done, but a recording could not be kept"},
+        },
+    };
+}
+
+int usageError(const std::string& message) {
+    std::cerr << "containing-app: error: " << message << "\n";
+    return kExitUsage;
+}
+
+}  // namespace
 
 std::variant<AppOptions, int> parseOptions(int argc, char** argv) {
-    CLI::App app{
-        "Stands in for the app that receives broadcast recordings: prints each\n"
-        "com.sorvane.recordBroadcastStart/End signal from the session bus and, on\n"
-        "every end signal, inspects NewRecording.wav in the group.tolvix container."};
-    app.footer(
-        "Exit status: 0 done (--count reached or SIGINT/SIGTERM), 1 lost the session bus,\n"
-        "2 bad command line, 3 --timeout passed with no signal, 4 no session bus,\n"
-        "5 done but a recording could not be kept.");
+    CLI::App app{"", "containing-app"};
+    toolkit::useHouseStyle(app, helpPage());
     AppOptions options;
     std::string containerRoot;
     std::string keep;
     unsigned count = 0;
     double timeout = 0;
+    auto* countOption = app.add_option("--count", count, "Exit after N end signals (default: never)")
+                            ->type_name("N")
+                            ->check(toolkit::numberWithin(1, 1e9, "", false, true))
+                            ->group("Signals");
+    auto* timeoutOption =
+        app.add_option("--timeout", timeout, "Exit with status 3 when no signal arrives for SECONDS (default: wait)")
+            ->type_name("SECONDS")
+            ->check(toolkit::numberWithin(0, 1e9, "seconds", true))
+            ->group("Signals");
     auto* rootOption = app.add_option("--container-root", containerRoot,
-                                      "Directory holding the app-group containers (default: $APP_GROUP_CONTAINER_ROOT, "
-                                      "else $XDG_DATA_HOME/app-groups, else ~/.local/share/app-groups)");
+                                      "Directory holding the app-group containers (default: "
+                                      "$APP_GROUP_CONTAINER_ROOT, else $XDG_DATA_HOME/app-groups, else "
+                                      "~/.local/share/app-groups)")
+                           ->type_name("DIR")
+                           ->group("Files");
     auto* keepOption = app.add_option("--keep", keep,
                                       "Keep a copy of each complete recording in DIR as "
-                                      "recording-YYYYMMDD-HHMMSS[-N].wav")
-                           ->type_name("DIR");
-    auto* countOption = app.add_option("--count", count, "Exit after N end signals")
-                            ->type_name("N")
-                            ->check(CLI::Range(1u, 1000000000u));
-    auto* timeoutOption = app.add_option("--timeout", timeout, "Exit with status 3 when no signal arrives for SECONDS")
-                              ->type_name("SECONDS")
-                              ->check(CLI::Validator(
-                                  [](std::string& text) -> std::string {
-                                      double value = 0;
-                                      if (!CLI::detail::lexical_cast(text, value) || !(value > 0) || value > 1e9)
-                                          return "must be a number of seconds above 0";
-                                      return {};
-                                  },
-                                  "POSITIVE"));
-    app.add_flag("--json", options.json, "Print one JSON object per signal instead of text");
-    app.set_version_flag("--version", "containing-app " RECORDER_VERSION, "Print the version and exit");
+                                      "recording-YYYYMMDD-HHMMSS[-N].wav (default: keep none)")
+                           ->type_name("DIR")
+                           ->group("Files");
+    app.add_flag("--json", options.json, "Print one JSON object per signal (default: a line of text)")
+        ->group("Output");
+    app.set_version_flag("--version", "containing-app " RECORDER_VERSION, "Print the version and exit")
+        ->group("Output");
+    app.get_help_ptr()->group("Output");
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return kExitOk;
+    } catch (const CLI::CallForVersion& version) {
+        std::cout << version.what() << "\n";
+        return kExitOk;
     } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error);
-        return status == 0 ? kExitOk : kExitUsage;
+        return usageError(toolkit::describeParseError(app, error));
     }
     if (rootOption->count() > 0) {
-        if (containerRoot.empty()) {
-            std::cerr << "--container-root: must not be empty\n";
-            return kExitUsage;
-        }
+        if (containerRoot.empty()) return usageError("--container-root: must not be empty");
         options.containerRoot = containerRoot;
     }
     if (keepOption->count() > 0) {
-        if (keep.empty()) {
-            std::cerr << "--keep: must not be empty\n";
-            return kExitUsage;
-        }
+        if (keep.empty()) return usageError("--keep: must not be empty");
         options.keepDirectory = keep;
     }
     if (countOption->count() > 0) options.endSignalCount = count;

@@ -57,7 +57,7 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
     try {
         observer.emplace(std::vector<std::string>{kStartSignal, kEndSignal});
     } catch (const platform::NotifyBusError& error) {
-        err << "containing-app: cannot receive the extension's signals: " << error.what() << "\n";
+        err << "containing-app: error: cannot receive the extension's signals: " << error.what() << "\n";
         return kExitNoSessionBus;
     }
     const std::string recordingPath = sharedRecordingPath(options);
@@ -88,11 +88,11 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
             pollfd fds[2] = {{observer->fd(), observer->pollEvents(), 0}, {stop.fd(), POLLIN, 0}};
             const int ready = ::poll(fds, stop.fd() >= 0 ? 2 : 1, pollTimeoutMs(deadline));
             if (ready < 0 && errno != EINTR) {
-                err << "containing-app: poll failed: " << std::strerror(errno) << "\n";
+                err << "containing-app: error: poll failed: " << std::strerror(errno) << "\n";
                 return kExitFailure;
             }
             if (ready == 0 && hasIdleTimeout && Clock::now() >= deadline) {
-                err << "containing-app: no signal within " << *options.idleTimeoutSeconds << " s\n";
+                err << "containing-app: error: no signal within " << *options.idleTimeoutSeconds << " s\n";
                 return kExitIdleTimeout;
             }
             if (stop.fd() >= 0 && (fds[1].revents & POLLIN) != 0) {
@@ -108,7 +108,7 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
             }
         }
     } catch (const platform::NotifyBusError& error) {
-        err << "containing-app: " << error.what() << "\n";
+        err << "containing-app: error: " << error.what() << "\n";
         return kExitFailure;
     }
 }

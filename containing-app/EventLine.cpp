@@ -13,9 +13,9 @@ using Status = RecordingReport::Status;
 std::string describeRecording(const RecordingReport& r) {
     char text[160];
     switch (r.status) {
-        case Status::Missing: return "no recording at " + r.path;
-        case Status::Invalid: return "unusable file at " + r.path + ": " + r.problem;
-        case Status::Incomplete: return "incomplete recording at " + r.path + ": " + r.problem;
+        case Status::Missing: return r.error;
+        case Status::Invalid: return "unusable file at " + r.path + ": " + r.error;
+        case Status::Incomplete: return "incomplete recording at " + r.path + ": " + r.error;
         case Status::Complete:
             std::snprintf(text, sizeof text, "%u Hz, %u ch, %u-bit, %llu frames, %.3f s (%s)", r.sampleRate,
                           r.channels, r.bitsPerSample, static_cast<unsigned long long>(r.frames), r.durationSeconds,
@@ -60,31 +60,14 @@ std::string jsonLine(const Event& event) {
     auto payload = nlohmann::ordered_json::object();
     for (const auto& [key, value] : event.notification.payload) payload[key] = value;
     j["payload"] = payload;
-    if (event.recording) {
-        const RecordingReport& r = *event.recording;
-        nlohmann::ordered_json rec;
-        rec["path"] = r.path;
-        rec["status"] = statusName(r.status);
-        if (r.status != Status::Complete) rec["problem"] = r.problem;
-        if (r.status == Status::Complete) {
-            rec["container"] = r.container;
-            rec["sampleRate"] = r.sampleRate;
-            rec["channels"] = r.channels;
-            rec["bitsPerSample"] = r.bitsPerSample;
-            rec["frames"] = r.frames;
-            rec["durationSeconds"] = r.durationSeconds;
-        }
-        if (r.status != Status::Missing) rec["fileBytes"] = r.fileBytes;
-        j["recording"] = rec;
-    }
+    if (event.recording) j["recording"] = toolkit::recordingJson(*event.recording);
     if (event.keep) {
         if (event.keep->kept)
             j["keptAs"] = event.keep->path;
         else
             j["keepError"] = event.keep->error;
     }
-    // Paths need not be UTF-8; replace what is not rather than fail.
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return toolkit::jsonText(j);
 }
 
 }  // namespace containing_app

@@ -36,7 +36,7 @@ void readWithLibsndfile(int fd, const WaveLayout& layout, RecordingReport& repor
     SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_FALSE);
     if (file == nullptr) {
         report.status = Status::Invalid;
-        report.problem = std::string("libsndfile cannot read it: ") + sf_strerror(nullptr);
+        report.error = std::string("libsndfile cannot read it: ") + sf_strerror(nullptr);
         return;
     }
     sf_close(file);
@@ -48,8 +48,8 @@ void readWithLibsndfile(int fd, const WaveLayout& layout, RecordingReport& repor
     const uint64_t headerFrames = layout.dataBytes / layout.blockAlign;
     if (report.frames != headerFrames) {
         report.status = Status::Incomplete;
-        report.problem = "libsndfile reads " + std::to_string(report.frames) + " frames but the header holds " +
-                         std::to_string(headerFrames);
+        report.error = "libsndfile reads " + std::to_string(report.frames) + " frames but the header holds " +
+                       std::to_string(headerFrames);
         return;
     }
     report.status = Status::Complete;
@@ -57,29 +57,26 @@ void readWithLibsndfile(int fd, const WaveLayout& layout, RecordingReport& repor
 
 }  // namespace
 
-const char* statusName(RecordingReport::Status status) {
-    switch (status) {
-        case Status::Missing: return "missing";
-        case Status::Invalid: return "invalid";
-        case Status::Incomplete: return "incomplete";
-        case Status::Complete: return "complete";
-    }
-    return "invalid";
-}
-
 OpenRecording::OpenRecording(const std::string& path) {
     report_.path = path;
     // O_NONBLOCK: a FIFO planted at the path must not hang the open.
     fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) {
-        report_.status = errno == ENOENT ? Status::Missing : Status::Invalid;
-        report_.problem = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        const int error = errno;
+        if (error == ENOENT) {
+            report_.status = Status::Missing;
+            report_.error = "no recording at " + path;
+            report_.path.clear();
+        } else {
+            report_.status = Status::Invalid;
+            report_.error = error == ELOOP ? "it is a symbolic link" : std::strerror(error);
+        }
         return;
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         report_.status = Status::Invalid;
-        report_.problem = "not a regular file";
+        report_.error = "not a regular file";
         ::close(fd_);
         fd_ = -1;
         return;
@@ -109,18 +106,18 @@ OpenRecording::OpenRecording(const std::string& path) {
         case WaveLayout::Verdict::NotWave:
             report_.status = Status::Invalid;
             report_.container.clear();
-            report_.problem = layout.problem;
+            report_.error = layout.problem;
             return;
         case WaveLayout::Verdict::Incomplete:
             report_.status = Status::Incomplete;
-            report_.problem = layout.problem;
+            report_.error = layout.problem;
             return;
         case WaveLayout::Verdict::Complete:
             break;
     }
     if (::lseek(fd_, 0, SEEK_SET) != 0) {
         report_.status = Status::Invalid;
-        report_.problem = std::strerror(errno);
+        report_.error = std::strerror(errno);
         return;
     }
     readWithLibsndfile(fd_, layout, report_);

@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "HostError.h"
+#include "HostWarnings.h"
 #include "SharedRecording.h"
 #include "StopSignals.h"
 #include "cli/CommandLine.h"
@@ -63,28 +64,33 @@ void chooseTemporaryParent(const std::string& option) {
     (void)absoluteDirectory(tmpdir, false, "TMPDIR");
 }
 
-// Routes the platform log while the run lasts; puts the old route back after.
+// Routes the platform log and the host's warnings while the run lasts (the
+// log above the progress line, or nowhere under --quiet; warnings to
+// `warnings`); puts the old routes back after.
 class LogRoute {
 public:
-    LogRoute(bool quiet, ProgressLine* progress) {
+    LogRoute(bool quiet, ProgressLine* progress, WarningSink warnings) {
+        previousWarnings_ = setWarningSink(std::move(warnings));
         if (quiet)
-            previous_ = platform::setLogSink([](std::string_view) {});
+            previousLog_ = platform::setLogSink([](std::string_view) {});
         else if (progress != nullptr)
-            previous_ = platform::setLogSink(
+            previousLog_ = platform::setLogSink(
                 [progress](std::string_view message) { progress->printAbove(platform::formatLogLine(message)); });
         else
             return;
-        routed_ = true;
+        logRouted_ = true;
     }
     ~LogRoute() {
-        if (routed_) platform::setLogSink(std::move(previous_));
+        setWarningSink(std::move(previousWarnings_));
+        if (logRouted_) platform::setLogSink(std::move(previousLog_));
     }
     LogRoute(const LogRoute&) = delete;
     LogRoute& operator=(const LogRoute&) = delete;
 
 private:
-    bool routed_ = false;
-    platform::LogSink previous_;
+    bool logRouted_ = false;
+    platform::LogSink previousLog_;
+    WarningSink previousWarnings_;
 };
 
 // A live source paces the whole broadcast in real time.
@@ -108,7 +114,7 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
                                                                "the app-group container root")
                                            : absoluteDirectory(options->containerRoot, true, "--container-root"));
     chooseTemporaryParent(options->tempDir);
-    PreparedScenario prepared = prepareScenario(std::move(scenario), STDIN_FILENO);
+    PreparedScenario prepared = prepareScenario(std::move(scenario), STDIN_FILENO, options->scenarioFile.value_or(""));
 
     std::optional<ProgressLine> progress;
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
@@ -123,7 +129,8 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     };
     RunOutcome outcome;
     {
-        LogRoute route(options->quiet, progressLine);
+        LogRoute route(options->quiet, progressLine,
+                       [&](std::string_view message) { say(program + ": warning: " + std::string(message)); });
         RunOptions runOptions{options->realtime || hasLiveSource(prepared), kHostClockStartNanos};
         if (!options->quiet)
             runOptions.stopping = [&] { say(program + ": stopping: finishing the broadcast (Ctrl-C again to abort)"); };

@@ -2,58 +2,96 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sstream>
+
 #include "host/HostError.h"
 #include "host/scenario/ScenarioParser.h"
+#include "toolkit/CommandLineStyle.h"
 
 namespace host {
 namespace {
 
-constexpr const char* kDescription =
-    "Plays the broadcast service for the upload extension: begins a broadcast, delivers app audio,\n"
-    "microphone audio and video buffers in presentation order, finishes it, then prints a summary\n"
-    "of the shared recording on standard output.\n\n"
-    "Sources: sine:FREQ, tones, noise[:SEED], silence, file:PATH, - (raw PCM on standard input in the\n"
-    "stream's format, or -:FORMAT:RATE:CHANNELS), pulse[:SOURCE] (live from the sound server; default:\n"
-    "the default sink's monitor for app audio, the default source for the microphone), none.\n"
-    "Formats: s8, s16le, s16be, s24le, s24be, s32le, s32be, f32le, f32be, f64le, f64be.\n\n"
-    "Exit status: 0 ok, 1 internal failure, 2 usage, 3 bad source or unreadable sound file,\n"
-    "4 bad scenario, 5 recording not produced, 6 container root unusable,\n"
-    "7 the sound server went away mid-broadcast (what was recorded is handed over).\n"
-    "SIGINT or SIGTERM finishes the broadcast and hands the recording over; a second one aborts (130).";
+toolkit::HelpPage helpPage() {
+    return {
+        "Plays a broadcast to the upload extension and summarises its recording.",
+        {
+            {"broadcast-extension", "Ten seconds of a melody as app audio, recorded and summarised."},
+            {"broadcast-extension --app-source file:song.flac --json",
+             "Delivers a sound file as the service delivers app audio; a JSON summary."},
+            {"broadcast-extension --app-format f32le --app-rate 48000 --realtime",
+             "Ten seconds of 32-bit float app audio at 48 kHz, delivered in real time."},
+            {"broadcast-extension --scenario two-broadcasts.json",
+             "Plays the host's calls as a scenario file spells them out."},
+            {"broadcast-extension --live",
+             "Records what this machine's apps play until Ctrl-C, which finishes the broadcast and hands the "
+             "recording over."},
+        },
+        {
+            {0, "every broadcast that ended left its recording"},
+            {1, "internal failure"},
+            {2, "bad command line (unknown option, bad value, an encoding that is not linear PCM)"},
+            {3, "bad source or unreadable sound file"},
+            {4, "bad scenario"},
+            {5, "a broadcast ended without producing NewRecording.wav"},
+            {6, "container root unusable"},
+            {7, "the sound server went away mid-broadcast (what was recorded is handed over)"},
+            {130, "a second SIGINT or SIGTERM aborted the broadcast"},
+        },
+    };
+}
+
+std::string number(double value) {
+    std::ostringstream text;
+    text.precision(12);
+    text << value;
+    return text.str();
+}
 
 struct StreamArguments {
     std::string source;
     std::string format;
-    uint32_t rate = 0;
+    double rate = 0;
     uint32_t channels = 0;
     uint32_t frames = 0;
     bool nonInterleaved = false;
     std::vector<CLI::Option*> options;
 };
 
-void addStreamOptions(CLI::App& app, const std::string& prefix, const std::string& what,
-                      const AudioStreamPlan& defaults, StreamArguments& arguments) {
+// --PREFIX-source in Sources, the rest of the stream's options in `group`.
+void addStreamOptions(CLI::App& app, const std::string& prefix, const std::string& group, const std::string& what,
+                      const AudioStreamPlan& defaults, const std::string& sourceHelp, StreamArguments& arguments) {
+    const AudioEncoding& encoding = defaults.encoding;
     arguments.source = defaults.source.text;
-    arguments.format = defaults.encoding.layout.name();
-    arguments.rate = defaults.encoding.sampleRate;
-    arguments.channels = defaults.encoding.channels;
-    arguments.frames = defaults.encoding.framesPerBuffer;
+    arguments.format = encoding.layout.name();
+    arguments.rate = encoding.sampleRate;
+    arguments.channels = encoding.channels;
+    arguments.frames = encoding.framesPerBuffer;
+    const std::string option = "--" + prefix + "-";
     auto& o = arguments.options;
-    o.push_back(app.add_option("--" + prefix + "-source", arguments.source, "Source of " + what)
-                    ->capture_default_str());
-    o.push_back(app.add_option("--" + prefix + "-format", arguments.format, "Sample format of " + what)
-                    ->capture_default_str());
-    o.push_back(app.add_option("--" + prefix + "-rate", arguments.rate, "Sample rate of " + what + " (Hz)")
-                    ->check(CLI::Range(1u, kMaxSampleRate))
-                    ->capture_default_str());
-    o.push_back(app.add_option("--" + prefix + "-channels", arguments.channels, "Channels of " + what)
-                    ->check(CLI::Range(1u, kMaxChannels))
-                    ->capture_default_str());
-    o.push_back(app.add_option("--" + prefix + "-frames", arguments.frames, "Frames in each buffer of " + what)
-                    ->check(CLI::Range(1u, kMaxFramesPerBuffer))
-                    ->capture_default_str());
-    o.push_back(app.add_flag("--" + prefix + "-noninterleaved", arguments.nonInterleaved,
-                             "Deliver " + what + " one block per channel"));
+    o.push_back(app.add_option(option + "source", arguments.source, sourceHelp)->type_name("SOURCE")->group("Sources"));
+    o.push_back(app.add_option(option + "format", arguments.format,
+                               "Sample format of " + what + ": s8, s16le, s16be, s24le, s24be, s32le, s32be, f32le, "
+                               "f32be, f64le or f64be (default: " + arguments.format + ")")
+                    ->type_name("FORMAT")
+                    ->group(group));
+    o.push_back(app.add_option(option + "rate", arguments.rate,
+                               "Frames a second, fractions allowed (default: " + number(arguments.rate) + ")")
+                    ->type_name("HZ")
+                    ->check(toolkit::numberWithin(1, kMaxSampleRate, "Hz"))
+                    ->group(group));
+    o.push_back(app.add_option(option + "channels", arguments.channels,
+                               "Channels (default: " + std::to_string(arguments.channels) + ")")
+                    ->type_name("N")
+                    ->check(toolkit::numberWithin(1, kMaxChannels, "channels", false, true))
+                    ->group(group));
+    o.push_back(app.add_option(option + "frames", arguments.frames,
+                               "Frames in each buffer (default: " + std::to_string(arguments.frames) + ")")
+                    ->type_name("N")
+                    ->check(toolkit::numberWithin(1, kMaxFramesPerBuffer, "frames", false, true))
+                    ->group(group));
+    o.push_back(app.add_flag(option + "noninterleaved", arguments.nonInterleaved,
+                             "Deliver one block per channel (default: interleaved)")
+                    ->group(group));
 }
 
 std::optional<AudioStreamPlan> buildStream(const StreamArguments& arguments, const std::string& prefix) {
@@ -79,40 +117,80 @@ std::optional<AudioStreamPlan> buildStream(const StreamArguments& arguments, con
 }  // namespace
 
 std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, std::ostream& out) {
-    CLI::App app{kDescription, "broadcast-extension"};
+    CLI::App app{"", "broadcast-extension"};
+    toolkit::useHouseStyle(app, helpPage());
     HostOptions options;
     StreamArguments appArguments;
     StreamArguments micArguments;
-    addStreamOptions(app, "app", "app audio", defaultAppStream(), appArguments);
-    addStreamOptions(app, "mic", "microphone audio", defaultMicStream(), micArguments);
+    const CLI::Validator seconds = toolkit::numberWithin(0, kMaxSpanSeconds, "seconds", true);
 
+    // Sources, then one group per stream; the options that describe the
+    // broadcast are collected to refuse them beside --scenario.
+    addStreamOptions(app, "app", "App audio", "app audio", defaultAppStream(),
+                     "App audio: sine:FREQ, tones (a melody), noise[:SEED], silence, file:PATH (any sound file "
+                     "libsndfile reads), - (raw PCM on standard input in the stream's format, or "
+                     "-:FORMAT:RATE:CHANNELS), pulse[:SOURCE] (live from the sound server; default: the default "
+                     "sink's monitor) or none (default: tones)",
+                     appArguments);
+    addStreamOptions(app, "mic", "Microphone", "microphone audio", defaultMicStream(),
+                     "Microphone audio, from the same sources; pulse without a SOURCE is the default source "
+                     "(default: sine:220)", micArguments);
+    auto* scenario = app.add_option("--scenario", options.scenarioFile,
+                                    "Play the host's calls from this JSON scenario file instead of the one broadcast "
+                                    "the other options describe (default: none)")
+                         ->type_name("FILE")
+                         ->group("Sources");
     std::vector<CLI::Option*> broadcastOptions = appArguments.options;
     broadcastOptions.insert(broadcastOptions.end(), micArguments.options.begin(), micArguments.options.end());
-    broadcastOptions.push_back(app.add_option("--video-rate", options.videoRate, "Video buffers a second (0: none)")
-                                   ->check(CLI::Range(0.0, 1000.0))
-                                   ->capture_default_str());
-    broadcastOptions.push_back(
-        app.add_option("--duration", options.duration,
-                       "Seconds of broadcast (default: the app file's length, else 10)")
-            ->check(CLI::PositiveNumber));
-    broadcastOptions.push_back(app.add_option("--pause-at", options.pauseAt, "Pause at this broadcast second")
-                                   ->check(CLI::PositiveNumber));
-    auto* resumeAt = app.add_option("--resume-at", options.resumeAt, "Resume at this broadcast second")
-                         ->check(CLI::PositiveNumber);
-    broadcastOptions.push_back(resumeAt);
-    broadcastOptions.push_back(
-        app.add_flag("--finish-with-error", options.finishWithError, "End with finishBroadcastWithError"));
-    auto* scenario = app.add_option("--scenario", options.scenarioFile, "Play the steps of this JSON scenario file");
-    app.add_option("--container-root", options.containerRoot, "Directory holding the app-group containers");
-    app.add_option("--temp-dir", options.tempDir, "Parent of the extension's temporary directory")
-        ->check(CLI::ExistingDirectory);
-    app.add_flag("--realtime", options.realtime, "Deliver buffers at their presentation times");
-    broadcastOptions.push_back(app.add_flag(
-        "--live", options.live,
-        "Record what this machine's apps play: app and mic sources default to pulse, in real time, until Ctrl-C"));
-    app.add_flag("--json", options.json, "Print the summary as JSON");
-    app.add_flag("--quiet", options.quiet, "No progress line and no platform log on standard error");
-    app.set_version_flag("--version", "broadcast-extension " RECORDER_VERSION, "Print the version and exit");
+    broadcastOptions.push_back(app.add_option("--video-rate", options.videoRate,
+                                              "Video buffers a second, 0 for none (default: 30)")
+                                   ->type_name("N")
+                                   ->check(toolkit::numberWithin(0, 1000, "buffers a second"))
+                                   ->group("Video"));
+    broadcastOptions.push_back(app.add_option("--duration", options.duration,
+                                              "Length of the broadcast (default: as long as the app file or standard "
+                                              "input, until Ctrl-C with --live, else 10 seconds)")
+                                   ->type_name("SECONDS")
+                                   ->check(seconds)
+                                   ->group("Broadcast"));
+    broadcastOptions.push_back(app.add_option("--pause-at", options.pauseAt,
+                                              "Pause the broadcast at this second (default: no pause)")
+                                   ->type_name("SECONDS")
+                                   ->check(seconds)
+                                   ->group("Broadcast"));
+    broadcastOptions.push_back(app.add_option("--resume-at", options.resumeAt,
+                                              "Resume it at this second (default: paused to the end)")
+                                   ->type_name("SECONDS")
+                                   ->check(seconds)
+                                   ->group("Broadcast"));
+    broadcastOptions.push_back(app.add_flag("--finish-with-error", options.finishWithError,
+                                            "End with finishBroadcastWithError (default: broadcastFinished)")
+                                   ->group("Broadcast"));
+    app.add_flag("--realtime", options.realtime,
+                 "Deliver each buffer at its presentation time (default: as fast as possible)")
+        ->group("Broadcast");
+    broadcastOptions.push_back(app.add_flag("--live", options.live,
+                                            "Record what this machine's apps play: app and mic sources default to "
+                                            "pulse, in real time, until Ctrl-C (default: off)")
+                                   ->group("Sources"));
+    app.add_option("--container-root", options.containerRoot,
+                   "Directory holding the app-group containers (default: $APP_GROUP_CONTAINER_ROOT, else "
+                   "$XDG_DATA_HOME/app-groups, else ~/.local/share/app-groups)")
+        ->type_name("DIR")
+        ->group("Files");
+    app.add_option("--temp-dir", options.tempDir,
+                   "Parent of the extension's temporary directory (default: $TMPDIR, else /tmp)")
+        ->type_name("DIR")
+        ->check(CLI::ExistingDirectory)
+        ->group("Files");
+    app.add_flag("--json", options.json, "Print the summary as JSON (default: text)")->group("Output");
+    app.add_flag("--quiet", options.quiet,
+                 "No progress line and no platform log on standard error (default: the log, and a progress line "
+                 "when standard error is a terminal)")
+        ->group("Output");
+    app.set_version_flag("--version", "broadcast-extension " RECORDER_VERSION, "Print the version and exit")
+        ->group("Output");
+    app.get_help_ptr()->group("Output");
 
     try {
         app.parse(argc, argv);
@@ -123,7 +201,7 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
         out << version.what() << "\n";
         return std::nullopt;
     } catch (const CLI::ParseError& error) {
-        throw HostError(ExitCode::Usage, error.what());
+        throw HostError(ExitCode::Usage, toolkit::describeParseError(app, error));
     }
 
     if (scenario->count() > 0)

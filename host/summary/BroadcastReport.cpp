@@ -1,6 +1,5 @@
 #include "BroadcastReport.h"
 
-#include <cmath>
 #include <iomanip>
 #include <sstream>
 
@@ -9,10 +8,12 @@
 namespace host {
 namespace {
 
-std::string decibels(double value) {
-    if (std::isinf(value)) return "-inf dBFS";
+using Status = toolkit::RecordingSummary::Status;
+
+std::string decibels(const std::optional<double>& value) {
+    if (!value) return "-inf dBFS";
     std::ostringstream text;
-    text << std::fixed << std::setprecision(1) << value << " dBFS";
+    text << std::fixed << std::setprecision(1) << *value << " dBFS";
     return text.str();
 }
 
@@ -25,10 +26,6 @@ const char* endName(BroadcastReport::End end) {
     return "not ended";
 }
 
-nlohmann::json decibelsJson(double value) {
-    return std::isinf(value) ? nlohmann::json(nullptr) : nlohmann::json(std::round(value * 100) / 100);
-}
-
 }  // namespace
 
 void printTextSummary(const RunReport& report, std::ostream& out) {
@@ -39,55 +36,44 @@ void printTextSummary(const RunReport& report, std::ostream& out) {
             << broadcast.appAudioSeconds << " s";
         if (broadcast.live) out << "; overruns " << broadcast.overruns << " (" << broadcast.secondsLost << " s lost)";
         out << "\n";
-        if (broadcast.recording) {
-            const RecordingFacts& facts = *broadcast.recording;
+        if (!broadcast.recording) continue;
+        const toolkit::RecordingSummary& facts = *broadcast.recording;
+        if (facts.status == Status::Complete) {
+            const toolkit::RecordingLevels levels = facts.levels.value_or(toolkit::RecordingLevels{});
             out << "  recording  " << facts.path << "\n"
-                << "  format     " << facts.container << ", " << facts.encoding << ", " << facts.sampleRate << " Hz, "
-                << facts.channels << (facts.channels == 1 ? " channel" : " channels") << "\n"
-                << "  duration   " << std::fixed << std::setprecision(3) << facts.seconds << " s (" << facts.frames
-                << " frames)\n"
-                << "  level      peak " << decibels(facts.peakDbfs) << ", RMS " << decibels(facts.rmsDbfs) << "\n"
+                << "  format     " << facts.container << ", " << facts.bitsPerSample << "-bit, " << facts.sampleRate
+                << " Hz, " << facts.channels << (facts.channels == 1 ? " channel" : " channels") << "\n"
+                << "  duration   " << std::fixed << std::setprecision(3) << facts.durationSeconds << " s ("
+                << facts.frames << " frames)\n"
+                << "  level      peak " << decibels(levels.peakDbfs) << ", RMS " << decibels(levels.rmsDbfs) << "\n"
                 << "  clipped    " << broadcast.clippedByHost << " samples saturated by the host, "
-                << facts.fullScaleSamples << " samples at full scale in the file\n";
-        } else if (!broadcast.recordingProblem.empty()) {
-            out << "  recording  unreadable: " << broadcast.recordingProblem << "\n";
-        } else if (broadcast.end != BroadcastReport::End::NotEnded) {
+                << levels.fullScaleSamples << " samples at full scale in the file\n";
+        } else if (facts.status == Status::Missing) {
             out << "  recording  none produced (expected at " << report.recordingPath << ")\n";
+        } else {
+            out << "  recording  unreadable: " << facts.error << "\n";
         }
     }
 }
 
 void printJsonSummary(const RunReport& report, std::ostream& out) {
-    nlohmann::json broadcasts = nlohmann::json::array();
+    nlohmann::ordered_json broadcasts = nlohmann::ordered_json::array();
     for (const BroadcastReport& broadcast : report.broadcasts) {
-        nlohmann::json entry = {
-            {"index", broadcast.index},
-            {"end", endName(broadcast.end)},
-            {"buffers",
-             {{"app", broadcast.buffers.app},
-              {"mic", broadcast.buffers.mic},
-              {"video", broadcast.buffers.video},
-              {"other", broadcast.buffers.other}}},
-            {"appAudioSeconds", broadcast.appAudioSeconds},
-            {"samplesClippedByHost", broadcast.clippedByHost},
-            {"overruns", broadcast.overruns},
-            {"secondsLost", broadcast.secondsLost},
-            {"recording", nullptr},
-        };
-        if (broadcast.recording) {
-            const RecordingFacts& facts = *broadcast.recording;
-            entry["recording"] = {
-                {"path", facts.path},         {"container", facts.container},
-                {"encoding", facts.encoding}, {"sampleRate", facts.sampleRate},
-                {"channels", facts.channels}, {"frames", facts.frames},
-                {"seconds", facts.seconds},   {"peakDbfs", decibelsJson(facts.peakDbfs)},
-                {"rmsDbfs", decibelsJson(facts.rmsDbfs)}, {"fullScaleSamples", facts.fullScaleSamples},
-            };
-        }
-        if (!broadcast.recordingProblem.empty()) entry["recordingProblem"] = broadcast.recordingProblem;
+        nlohmann::ordered_json entry;
+        entry["index"] = broadcast.index;
+        entry["end"] = endName(broadcast.end);
+        entry["buffers"] = {{"app", broadcast.buffers.app},
+                            {"mic", broadcast.buffers.mic},
+                            {"video", broadcast.buffers.video},
+                            {"other", broadcast.buffers.other}};
+        entry["appAudioSeconds"] = broadcast.appAudioSeconds;
+        entry["samplesClippedByHost"] = broadcast.clippedByHost;
+        entry["overruns"] = broadcast.overruns;
+        entry["secondsLost"] = broadcast.secondsLost;
+        entry["recording"] = broadcast.recording ? toolkit::recordingJson(*broadcast.recording) : nullptr;
         broadcasts.push_back(std::move(entry));
     }
-    out << nlohmann::json{{"recordingPath", report.recordingPath}, {"broadcasts", broadcasts}}.dump(2) << "\n";
+    out << toolkit::jsonText({{"broadcasts", std::move(broadcasts)}}, 2) << "\n";
 }
 
 }  // namespace host

@@ -28,12 +28,13 @@ struct BroadcastReport {
     bool live = false;            // audio came from a live source
     uint64_t overruns = 0;        // times a live source lost audio
     double secondsLost = 0;       // how much it lost
-    std::optional<RecordingFacts> recording;  // the new shared recording, if one appeared
-    std::string recordingProblem;             // why it could not be read, if so
+    // Once the broadcast ended: the new shared recording it left, or why
+    // there is none (missing) or it cannot be read (invalid).
+    std::optional<toolkit::RecordingSummary> recording;
 };
 
 struct RunReport {
-    std::string recordingPath;  // where the shared recording is expected
+    std::string recordingPath;  // where the shared recording is expected (text summary only)
     std::vector<BroadcastReport> broadcasts;
 };
 

@@ -48,11 +48,17 @@ void BroadcastTally::broadcastEnded(int, bool withError) {
     BroadcastReport& entry = current();
     entry.end = withError ? BroadcastReport::End::FinishedWithError : BroadcastReport::End::Finished;
     const std::optional<FileIdentity> now = identifyFile(report_.recordingPath);
-    if (now && now != lastSeen_) {
+    toolkit::RecordingSummary& recording = entry.recording.emplace();
+    if (!now || now == lastSeen_) {
+        recording.error = "the broadcast handed over no recording";
+    } else {
         try {
-            entry.recording = inspectRecording(report_.recordingPath);
+            recording = inspectRecording(report_.recordingPath);
         } catch (const std::runtime_error& error) {
-            entry.recordingProblem = error.what();
+            recording.status = toolkit::RecordingSummary::Status::Invalid;
+            recording.path = report_.recordingPath;
+            recording.error = error.what();
+            recording.fileBytes = static_cast<uint64_t>(now->size);
         }
     }
     lastSeen_ = now;
@@ -61,7 +67,7 @@ void BroadcastTally::broadcastEnded(int, bool withError) {
 
 bool BroadcastTally::everyEndedBroadcastRecorded() const {
     for (const BroadcastReport& entry : report_.broadcasts)
-        if (entry.end != BroadcastReport::End::NotEnded && !entry.recording) return false;
+        if (entry.recording && entry.recording->status != toolkit::RecordingSummary::Status::Complete) return false;
     return true;
 }
 

@@ -17,33 +17,35 @@ namespace {
 
 std::string containerName(int format) {
     switch (format & SF_FORMAT_TYPEMASK) {
-        case SF_FORMAT_WAV: return "WAV";
-        case SF_FORMAT_WAVEX: return "WAV (extensible)";
+        case SF_FORMAT_WAV:
+        case SF_FORMAT_WAVEX: return "RIFF";
         case SF_FORMAT_RF64: return "RF64";
         default: return "other";
     }
 }
 
 struct Encoding {
-    std::string name;
-    int bits;  // 0 for float
+    uint32_t bitsPerSample;
+    bool isFloat;
 };
 
 Encoding encodingOf(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
-        case SF_FORMAT_PCM_U8: return {"8-bit integer", 8};
-        case SF_FORMAT_PCM_S8: return {"8-bit integer", 8};
-        case SF_FORMAT_PCM_16: return {"16-bit integer", 16};
-        case SF_FORMAT_PCM_24: return {"24-bit integer", 24};
-        case SF_FORMAT_PCM_32: return {"32-bit integer", 32};
-        case SF_FORMAT_FLOAT: return {"32-bit float", 0};
-        case SF_FORMAT_DOUBLE: return {"64-bit float", 0};
-        default: return {"other", 0};
+        case SF_FORMAT_PCM_U8:
+        case SF_FORMAT_PCM_S8: return {8, false};
+        case SF_FORMAT_PCM_16: return {16, false};
+        case SF_FORMAT_PCM_24: return {24, false};
+        case SF_FORMAT_PCM_32: return {32, false};
+        case SF_FORMAT_FLOAT: return {32, true};
+        case SF_FORMAT_DOUBLE: return {64, true};
+        default: return {0, true};
     }
 }
 
-double toDbfs(double level) {
-    return level > 0 ? 20.0 * std::log10(level) : -std::numeric_limits<double>::infinity();
+// A level in dB relative to full scale; none for silence.
+std::optional<double> toDbfs(double level) {
+    if (!(level > 0)) return std::nullopt;
+    return 20.0 * std::log10(level);
 }
 
 // Samples read at a time: few enough system calls for a long recording
@@ -218,34 +220,36 @@ std::optional<FileIdentity> identifyFile(const std::string& path) {
                         static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
-RecordingFacts inspectRecording(const std::string& path) {
+toolkit::RecordingSummary inspectRecording(const std::string& path) {
     SF_INFO info{};
     std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open(path.c_str(), SFM_READ, &info), &sf_close);
     if (!file) throw std::runtime_error("cannot read the recording \"" + path + "\": " + sf_strerror(nullptr));
     const Encoding encoding = encodingOf(info.format);
-    RecordingFacts facts;
+    toolkit::RecordingSummary facts;
+    facts.status = toolkit::RecordingSummary::Status::Complete;
     facts.path = path;
     facts.container = containerName(info.format);
-    facts.encoding = encoding.name;
+    facts.bitsPerSample = encoding.bitsPerSample;
     facts.sampleRate = static_cast<uint32_t>(info.samplerate);
     facts.channels = static_cast<uint32_t>(info.channels);
 
     // Read in small fixed chunks, so memory stays the same for any length.
     const size_t channels = static_cast<size_t>(std::max(info.channels, 1));
+    const int bits = static_cast<int>(encoding.bitsPerSample);
     Levels levels;
-    if (encoding.bits > 16)
-        levels = intLevels(file.get(), channels, encoding.bits);
-    else if (encoding.bits > 0)
-        levels = shortLevels(file.get(), channels, encoding.bits);
-    else
+    if (encoding.isFloat)
         levels = floatLevels(file.get(), channels);
+    else if (bits > 16)
+        levels = intLevels(file.get(), channels, bits);
+    else
+        levels = shortLevels(file.get(), channels, bits);
     if (sf_error(file.get()) != SF_ERR_NO_ERROR)
         throw std::runtime_error("reading the recording \"" + path + "\" failed: " + sf_strerror(file.get()));
-    facts.frames = levels.frames;
-    facts.seconds = info.samplerate > 0 ? static_cast<double>(levels.frames) / info.samplerate : 0;
-    facts.peakDbfs = toDbfs(levels.peak);
-    facts.rmsDbfs = toDbfs(levels.rms);
-    facts.fullScaleSamples = levels.fullScaleSamples;
+    facts.frames = static_cast<uint64_t>(levels.frames);
+    facts.durationSeconds = info.samplerate > 0 ? static_cast<double>(levels.frames) / info.samplerate : 0;
+    facts.levels = toolkit::RecordingLevels{toDbfs(levels.peak), toDbfs(levels.rms), levels.fullScaleSamples};
+    const std::optional<FileIdentity> identity = identifyFile(path);
+    facts.fileBytes = identity ? static_cast<uint64_t>(identity->size) : 0;
     return facts;
 }
 

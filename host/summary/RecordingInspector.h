@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "toolkit/RecordingJson.h"
+
 namespace host {
 
 // Enough of a file's identity to tell that it was replaced or rewritten.
@@ -21,21 +23,9 @@ struct FileIdentity {
 // None when nothing is at `path` (a link is not followed).
 std::optional<FileIdentity> identifyFile(const std::string& path);
 
-struct RecordingFacts {
-    std::string path;
-    std::string container;   // "WAV", "RF64", ...
-    std::string encoding;    // "16-bit integer", "32-bit float", ...
-    uint32_t sampleRate = 0;
-    uint32_t channels = 0;
-    int64_t frames = 0;
-    double seconds = 0;
-    double peakDbfs = 0;     // -infinity for digital silence or no samples
-    double rmsDbfs = 0;
-    uint64_t fullScaleSamples = 0;  // samples at the largest code (likely clipped)
-};
-
-// Throws std::runtime_error with libsndfile's reason when the file cannot
-// be read as sound.
-RecordingFacts inspectRecording(const std::string& path);
+// The recording at `path` as the programs' shared JSON shape describes it:
+// complete, with its format, length and levels (peak and RMS in dBFS, none
+// for digital silence).
+toolkit::RecordingSummary inspectRecording(const std::string& path);
 
 }  // namespace host

@@ -60,23 +60,45 @@ TEST(CommandLine, StreamOptionsSetTheEncoding) {
     EXPECT_EQ(*stream.seconds, kDefaultDurationSeconds);
 }
 
-TEST(CommandLine, UsageErrors) {
-    std::string message;
-    EXPECT_EQ(failure({"--bogus"}, &message), ExitCode::Usage);
-    EXPECT_NE(message.find("--bogus"), std::string::npos);
-    EXPECT_EQ(failure({"--app-format", "aac"}, &message), ExitCode::Usage);
-    EXPECT_NE(message.find("linear PCM"), std::string::npos);
-    EXPECT_EQ(failure({"--app-rate", "0"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--mic-channels", "abc"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--duration", "-1"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--scenario", "x.json", "--app-rate", "48000"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--resume-at", "2"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--pause-at", "3", "--resume-at", "2"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--duration", "5", "--pause-at", "5"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--pause-at", "11"}), ExitCode::Usage);  // beyond the default 10 s
-    EXPECT_EQ(failure({"--temp-dir", "/nonexistent/dir"}), ExitCode::Usage);
-    EXPECT_EQ(failure({"--app-source", "radio"}, &message), ExitCode::BadSource);
-    EXPECT_NE(message.find("radio"), std::string::npos);
+TEST(CommandLine, UsageErrorsSayWhatIsNeeded) {
+    struct Case {
+        std::vector<const char*> args;
+        ExitCode code;
+        const char* says;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, ExitCode::Usage, "unknown option --bogus"},
+        {{"--app-sorce", "tones"}, ExitCode::Usage, "--app-sorce (did you mean --app-source?)"},
+        {{"--dur", "3"}, ExitCode::Usage, "did you mean --duration?"},
+        {{"--app-format", "aac"}, ExitCode::Usage, "linear PCM"},
+        {{"--app-rate", "0"}, ExitCode::Usage, "from 1 to 768000 Hz"},
+        {{"--mic-channels", "abc"}, ExitCode::Usage, "a whole number from 1 to 32"},
+        {{"--duration", "-1"}, ExitCode::Usage, "above 0"},
+        {{"--duration", "0"}, ExitCode::Usage, "--duration: must be a number above 0 and up to 604800 seconds"},
+        {{"--duration", "nan"}, ExitCode::Usage, "--duration: must be"},
+        {{"--duration", "1e308"}, ExitCode::Usage, "up to 604800 seconds, not \"1e308\""},
+        {{"--video-rate", "nan"}, ExitCode::Usage, "--video-rate: must be a number from 0 to 1000"},
+        {{"--pause-at", "inf"}, ExitCode::Usage, "--pause-at: must be"},
+        {{"--scenario", "x.json", "--app-rate", "48000"}, ExitCode::Usage, "cannot be combined"},
+        {{"--resume-at", "2"}, ExitCode::Usage, "needs --pause-at"},
+        {{"--pause-at", "3", "--resume-at", "2"}, ExitCode::Usage, "after --pause-at"},
+        {{"--duration", "5", "--pause-at", "5"}, ExitCode::Usage, "within --duration"},
+        {{"--pause-at", "11"}, ExitCode::Usage, "within --duration"},  // beyond the default 10 s
+        {{"--temp-dir", "/nonexistent/dir"}, ExitCode::Usage, "/nonexistent/dir"},
+        {{"--app-source", "radio"}, ExitCode::BadSource, "radio"},
+    };
+    for (const Case& c : cases) {
+        std::string message;
+        EXPECT_EQ(failure(c.args, &message), c.code) << c.args[0];
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+        EXPECT_EQ(message.find("1000000000000"), std::string::npos) << message;  // bounds people can read
+    }
+}
+
+TEST(CommandLine, ARepeatedOptionTakesItsLastValueAndRatesMayBeFractional) {
+    const HostOptions options = *parse({"--app-rate", "48000", "--app-rate", "22050.5", "--json", "--json"});
+    EXPECT_EQ(options.app->encoding.sampleRate, 22050.5);
+    EXPECT_TRUE(options.json);
 }
 
 TEST(CommandLine, PauseAndResumeSplitTheBroadcast) {

@@ -157,8 +157,8 @@ TEST_F(EndToEnd, TwoBroadcastsEachLeaveARecording) {
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     const auto summary = nlohmann::json::parse(outcome.out);
     ASSERT_EQ(summary["broadcasts"].size(), 2u);
-    EXPECT_NEAR(summary["broadcasts"][0]["recording"]["seconds"].get<double>(), 2.0, 0.01);
-    EXPECT_NEAR(summary["broadcasts"][1]["recording"]["seconds"].get<double>(), 3.0, 0.01);
+    EXPECT_NEAR(summary["broadcasts"][0]["recording"]["durationSeconds"].get<double>(), 2.0, 0.01);
+    EXPECT_NEAR(summary["broadcasts"][1]["recording"]["durationSeconds"].get<double>(), 3.0, 0.01);
     EXPECT_NEAR(readInts(recording()).info.frames, 3 * 44100, 1);
 }
 
@@ -174,7 +174,7 @@ TEST_F(EndToEnd, BadBufferTypesAreSurvived) {
     const Outcome outcome = run({"--scenario", example("bad-buffer-types.json"), "--json"});
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     const auto broadcast = nlohmann::json::parse(outcome.out)["broadcasts"][0];
-    EXPECT_GE(broadcast["recording"]["seconds"].get<double>(), 2.0);
+    EXPECT_GE(broadcast["recording"]["durationSeconds"].get<double>(), 2.0);
     EXPECT_EQ(broadcast["buffers"]["other"], 5);  // types 0, 4, -1 and two null buffers
 }
 
@@ -183,7 +183,7 @@ TEST_F(EndToEnd, FinishWithErrorStillSharesTheRecording) {
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     const auto broadcast = nlohmann::json::parse(outcome.out)["broadcasts"][0];
     EXPECT_EQ(broadcast["end"], "finished with error");
-    EXPECT_NEAR(broadcast["recording"]["seconds"].get<double>(), 3.0, 0.01);
+    EXPECT_NEAR(broadcast["recording"]["durationSeconds"].get<double>(), 3.0, 0.01);
 }
 
 TEST_F(EndToEnd, FormatChangeAndDefaultExamplesRecord) {

@@ -64,7 +64,7 @@ protected:
         err = ::testing::internal::GetCapturedStderr();
         return status;
     }
-    std::string root() const { return dir.file("containers"); }
+    std::string root() const { return dir.file(rootName); }
     std::string recording() const { return root() + "/group.tolvix/NewRecording.wav"; }
     std::string writeScenario(const std::string& text) {
         std::ofstream(dir.file("s.json")) << text;
@@ -72,6 +72,7 @@ protected:
     }
 
     test::TempDir dir;
+    std::string rootName = "containers";
     test::CallLog log;
     std::string out, err;
 };
@@ -79,18 +80,19 @@ protected:
 TEST_F(HostRun, ABroadcastThatLeavesARecordingSucceedsAndIsSummarised) {
     EXPECT_EQ(run({"--duration", "1", "--quiet"}), 0) << err;
     EXPECT_NE(out.find("recording  " + recording()), std::string::npos) << out;
-    EXPECT_NE(out.find("WAV, 16-bit integer, 44100 Hz, 2 channels"), std::string::npos) << out;
+    EXPECT_NE(out.find("RIFF, 16-bit, 44100 Hz, 2 channels"), std::string::npos) << out;
     EXPECT_NE(out.find("peak -6.0 dBFS"), std::string::npos) << out;
     EXPECT_EQ(err, "");
     EXPECT_EQ(std::filesystem::status(root()).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_all);
 }
 
-TEST_F(HostRun, JsonSummary) {
+TEST_F(HostRun, JsonSummaryEvenForAPathThatIsNotUtf8) {
+    rootName = "containers-\xff";
     ASSERT_EQ(run({"--duration", "1", "--json", "--video-rate", "10"}), 0) << err;
     const auto summary = nlohmann::json::parse(out);
-    EXPECT_EQ(summary["recordingPath"], recording());
     const auto& first = summary["broadcasts"][0];
+    EXPECT_EQ(first["recording"]["path"], dir.file("containers-\xef\xbf\xbd") + "/group.tolvix/NewRecording.wav");
     EXPECT_EQ(first["end"], "finished");
     EXPECT_EQ(first["buffers"]["app"], 2);
     EXPECT_EQ(first["buffers"]["video"], 10);
@@ -128,6 +130,16 @@ TEST_F(HostRun, BadInputStopsBeforeTheFirstCall) {
     EXPECT_EQ(log.instances, 0);
     EXPECT_TRUE(out.empty());
     EXPECT_FALSE(std::filesystem::exists(recording()));
+}
+
+TEST_F(HostRun, AScenarioFindsItsFilesBesideItAndItsMistakesNameTheStep) {
+    test::writeWav16(dir.file("beside.wav"), 44100, 2, std::vector<short>(4410 * 2, 100));
+    const std::string start = R"({"steps": [{"step": "begin"}, {"step": "stream", "app": {"source": "file:)";
+    EXPECT_EQ(run({"--scenario", writeScenario(start + R"(beside.wav"}}, {"step": "finish"}]})")}), 0) << err;
+    EXPECT_EQ(run({"--scenario", writeScenario(start + R"(absent.wav"}}]})")}), 3);
+    EXPECT_NE(err.find("s.json: step 2 (stream) app: cannot read sound file \"" + dir.file("absent.wav")),
+              std::string::npos)
+        << err;
 }
 
 TEST_F(HostRun, StandardInputFeedsOnlyOneStream) {

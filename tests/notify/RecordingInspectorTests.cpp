@@ -67,7 +67,7 @@ TEST_F(RecordingInspection, CompleteFilesOfEveryFormTheRecorderWrites) {
         writeWave(c.format, c.rate, c.channels, c.frames);
         OpenRecording recording(path);
         const auto& r = recording.report();
-        ASSERT_EQ(r.status, Status::Complete) << r.problem;
+        ASSERT_EQ(r.status, Status::Complete) << r.error;
         EXPECT_EQ(r.container, c.container);
         EXPECT_EQ(r.sampleRate, static_cast<uint32_t>(c.rate));
         EXPECT_EQ(r.channels, static_cast<uint32_t>(c.channels));
@@ -116,7 +116,7 @@ TEST_F(RecordingInspection, DamagedOrForeignFilesAreNeverComplete) {
         setBytes(data);
         const auto r = OpenRecording(path).report();
         EXPECT_EQ(r.status, c.status);
-        EXPECT_NE(r.problem.find(c.problem), std::string::npos) << r.problem;
+        EXPECT_NE(r.error.find(c.problem), std::string::npos) << r.error;
     }
 }
 
@@ -129,7 +129,7 @@ TEST_F(RecordingInspection, MissingLinkedAndSpecialFilesAreNotRecordings) {
     ASSERT_EQ(::symlink(real.c_str(), path.c_str()), 0);
     const auto link = OpenRecording(path).report();
     EXPECT_EQ(link.status, Status::Invalid);
-    EXPECT_NE(link.problem.find("symbolic link"), std::string::npos);
+    EXPECT_NE(link.error.find("symbolic link"), std::string::npos);
 
     ::unlink(path.c_str());
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
