@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,7 +20,13 @@ int gPipe[2] = {-1, -1};
 struct sigaction gPrevious[2];
 
 extern "C" void onStopSignal(int signal) {
-    if (gSignalsSeen.fetch_add(1) > 0) ::_exit(128 + signal);
+    if (gSignalsSeen.fetch_add(1) > 0) {
+        // Aborting: end a progress line the terminal may show, so the shell's
+        // prompt starts on a line of its own (tcgetattr and write are safe here).
+        termios terminal{};
+        if (::tcgetattr(STDERR_FILENO, &terminal) == 0) (void)!::write(STDERR_FILENO, "\n", 1);
+        ::_exit(128 + signal);
+    }
     const int saved = errno;
     const char byte = 1;
     (void)!::write(gPipe[1], &byte, 1);

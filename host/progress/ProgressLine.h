@@ -1,9 +1,13 @@
 #pragma once
 // One self-rewriting status line on a terminal: broadcast time, buffers
-// delivered by type and app audio delivered. Log lines written through
-// printAbove() appear above it without mixing with it.
+// delivered by type and app audio delivered. It never reaches the last
+// column of the terminal, so it never wraps: the width is read when the line
+// starts and again after each SIGWINCH, and narrower terminals get a shorter
+// form. Log lines written through printAbove() appear above it; finish()
+// leaves the last state on its own line.
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -22,11 +26,16 @@ struct ProgressState {
     std::optional<double> appLevelDbfs;  // peak of a recent app-audio buffer
 };
 
-std::string formatProgress(const ProgressState& state);
+// The line for `state` in fewer than `columns` characters.
+std::string formatProgress(const ProgressState& state, size_t columns);
 
 class ProgressLine {
 public:
-    explicit ProgressLine(std::FILE* out) : out_(out) {}
+    // `out` is a terminal. Takes SIGWINCH until destroyed.
+    explicit ProgressLine(std::FILE* out);
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
 
     // Redraws at most ten times a second unless `force`.
     void update(const ProgressState& state, bool force = false);
@@ -34,18 +43,23 @@ public:
     bool due() const { return std::chrono::steady_clock::now() - lastDraw_ >= kRedrawInterval; }
     // Writes `line` (without newline) above the status line.
     void printAbove(std::string_view line);
-    // Erases the status line for good.
+    // Draws the last state once more and ends its line; later calls do nothing.
     void finish();
 
 private:
+    void drawLocked();
     void eraseLocked();
 
     static constexpr std::chrono::milliseconds kRedrawInterval{100};
 
     std::FILE* out_;
     std::mutex mutex_;
-    std::string shown_;
+    size_t columns_;
+    ProgressState state_;
+    bool shown_ = false;
+    bool finished_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
+    struct sigaction previousHandler_ {};
 };
 
 }  // namespace host

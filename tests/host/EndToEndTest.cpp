@@ -2,8 +2,12 @@
 // recording out, and the shipped example scenarios.
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -192,6 +196,84 @@ TEST_F(EndToEnd, FormatChangeAndDefaultExamplesRecord) {
         EXPECT_EQ(outcome.status, 0) << name << ": " << outcome.err;
         std::filesystem::remove(recording());
     }
+}
+
+// The lines a terminal of `columns` shows for `output`: carriage return,
+// erase to the end of the line, newline, and a wrap when a character is
+// written past the last column.
+std::vector<std::string> screenLines(const std::string& output, size_t columns) {
+    std::vector<std::string> lines{""};
+    size_t cursor = 0;
+    for (size_t i = 0; i < output.size(); ++i) {
+        std::string& line = lines.back();
+        if (output.compare(i, 3, "\033[K") == 0) {
+            line.resize(std::min(line.size(), cursor));
+            i += 2;
+        } else if (output[i] == '\r') {
+            cursor = 0;
+        } else if (output[i] == '\n') {
+            lines.emplace_back();
+            cursor = 0;
+        } else {
+            if (cursor == columns) {
+                lines.emplace_back();
+                cursor = 0;
+            }
+            std::string& current = lines.back();
+            if (current.size() <= cursor) current.resize(cursor + 1);
+            current[cursor++] = output[i];
+        }
+    }
+    return lines;
+}
+
+TEST_F(EndToEnd, TheProgressLineFitsTheTerminalFollowsItsWidthAndEndsWithANewline) {
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    int terminal = -1;
+    const std::string root = dir.file("containers"), temp = tmp();
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);  // the summary; the progress line is on standard error
+        ::execl(BROADCAST_EXTENSION_PATH, BROADCAST_EXTENSION_PATH, "--container-root", root.c_str(), "--temp-dir",
+                temp.c_str(), "--realtime", "--duration", "1.5", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string output;
+    bool narrowed = false;
+    char chunk[4096];
+    while (true) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (::poll(&ready, 1, 10000) <= 0) break;
+        const ssize_t got = ::read(terminal, chunk, sizeof chunk);
+        if (got <= 0) break;  // EIO once the program has gone
+        output.append(chunk, static_cast<size_t>(got));
+        if (!narrowed && output.find("broadcast 1") != std::string::npos) {
+            size.ws_col = 40;  // the terminal is narrowed while the broadcast plays
+            ASSERT_EQ(::ioctl(terminal, TIOCSWINSZ, &size), 0);
+            narrowed = true;
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    ASSERT_TRUE(narrowed) << output;
+
+    // Drawn at 80 columns until the narrowing, then within 40: however the
+    // terminal shows it, one line holds the progress, and it is finished.
+    const std::vector<std::string> lines = screenLines(output, 80);
+    size_t progressLines = 0;
+    for (const std::string& line : lines) {
+        if (line.find("broadcast 1") == std::string::npos) continue;
+        ++progressLines;
+        EXPECT_LT(line.size(), 40u) << line;
+    }
+    EXPECT_EQ(progressLines, 1u) << output;
+    EXPECT_EQ(lines.back(), "") << "the last line is ended";
 }
 
 TEST_F(EndToEnd, BadInputIsOneLineANonZeroExitAndNoRecording) {
