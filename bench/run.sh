@@ -23,7 +23,7 @@ echo "== 1. per-buffer append (Google Benchmark)" >&2
 # slow and fast spells fall on ours and the baselines alike; medians count.
 "$bin/bench/append/append_bench" --benchmark_min_time=0.2 --benchmark_repetitions=10 \
   --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true \
-  --benchmark_filter='^(Ours|Limit|Libsndfile)/|Kernel|Naive|Portable|Avx2' 2>/dev/null |
+  --benchmark_filter='^(Ours|Limit|Libsndfile)/|Kernel|Naive' 2>/dev/null |
   tee "$work/append.txt" >&2
 grep -E '^\| ' "$work/append.txt" | tee -a "$results" >/dev/null || true
 

@@ -24,7 +24,6 @@
 #include "platform/media/AVAssetWriter.h"
 #include "platform/media/AVAssetWriterInput.h"
 #include "platform/media/convert/SampleCodecs.h"
-#include "platform/media/convert/SampleKernels.h"
 #include "platform/media/convert/SampleRules.h"
 #include "platform/media/wave/ByteSink.h"
 #include "platform/media/wave/WaveFileWriter.h"
@@ -267,44 +266,6 @@ void BM_Kernel_FloatToInt32(benchmark::State& state) {
 }
 BENCHMARK(BM_Kernel_FloatToInt32);
 
-// The portable variants, which the kernels above replace on AVX2 machines.
-void BM_Portable_FloatToInt32(benchmark::State& state) {
-    const auto in = kernelFloats();
-    std::vector<uint8_t> out(kKernelSamples * 4);
-    const auto kernel = media::convert::portableKernels().floatToInt32;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(kernel(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_Portable_FloatToInt32);
-
-// The AVX2 variant, which AVX-512 machines replace.
-void BM_Avx2_FloatToInt32(benchmark::State& state) {
-    if (media::convert::avx2Kernels() == nullptr) {
-        state.SkipWithError("no AVX2");
-        return;
-    }
-    const auto in = kernelFloats();
-    std::vector<uint8_t> out(kKernelSamples * 4);
-    const auto kernel = media::convert::avx2Kernels()->floatToInt32;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(kernel(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_Avx2_FloatToInt32);
-
-void BM_Portable_SwapInt16(benchmark::State& state) {
-    std::vector<uint8_t> in(kKernelSamples * 2, 0x12), out(kKernelSamples * 2);
-    const auto kernel = media::convert::portableKernels().swapInt16;
-    for (auto _ : state) {
-        kernel(in.data(), kKernelSamples, out.data());
-        benchmark::ClobberMemory();
-    }
-}
-BENCHMARK(BM_Portable_SwapInt16);
-
 void BM_Naive_FloatToInt32(benchmark::State& state) {
     const auto in = kernelFloats();
     std::vector<int32_t> out(kKernelSamples);
@@ -407,9 +368,6 @@ int main(int argc, char** argv) {
     };
     kernel("BM_Kernel_FloatToInt32", "BM_Naive_FloatToInt32");
     kernel("BM_Kernel_SwapInt16", "BM_Naive_SwapInt16");
-    kernel("BM_Kernel_FloatToInt32", "BM_Portable_FloatToInt32");
-    kernel("BM_Kernel_FloatToInt32", "BM_Avx2_FloatToInt32");
-    kernel("BM_Kernel_SwapInt16", "BM_Portable_SwapInt16");
     std::filesystem::remove_all(benchDir());
     return 0;
 }

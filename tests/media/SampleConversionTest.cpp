@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -10,7 +11,6 @@
 #include <vector>
 
 #include "platform/media/convert/SampleCodecs.h"
-#include "platform/media/convert/SampleKernels.h"
 #include "platform/media/convert/SampleRules.h"
 
 namespace {
@@ -52,7 +52,8 @@ TEST(RealToInteger, RoundsToEvenSaturatesAndCountsClipsAtEveryWidth) {
         {24, {{-1.0, -8388608, false}, {1.0, 8388607, true}, {-lsb24, -1, false}, {0.5 * lsb24, 0, false},
               {kNaN, 0, false}, {kInf, 8388607, true}}},
         {32, {{-1.0, INT32_MIN, false}, {1.0, INT32_MAX, true}, {kNaN, 0, false}, {0.5 * lsb32, 0, false},
-              {1.5 * lsb32, 2, false}, {-kInf, INT32_MIN, true}, {1.0 - lsb32, INT32_MAX, false}}},
+              {1.5 * lsb32, 2, false}, {1.7e-9, 4, false}, {-1.7e-9, -4, false}, {-kInf, INT32_MIN, true},
+              {1.0 - lsb32, INT32_MAX, false}}},
     };
     for (const auto& [bits, table] : tables) {
         SCOPED_TRACE(testing::Message() << bits << " bits");
@@ -73,79 +74,69 @@ TEST(RealToInteger, RoundsToEvenSaturatesAndCountsClipsAtEveryWidth) {
     }
 }
 
-// Random values, full-scale edges, specials and exact half steps, as floats.
+// Random values, full-scale edges, specials, exact half steps and values
+// that keep a fraction after scaling at every width (small ones for 32 bits:
+// 1.7e-9 * 2^31 is 3.65), as floats.
 std::vector<float> trickyFloats(size_t count) {
     std::vector<float> v = {0.0f, -0.0f, 1.0f, -1.0f, std::nextafter(1.0f, 2.0f), std::nextafter(-1.0f, -2.0f),
                             std::nextafter(1.0f, 0.0f), std::numeric_limits<float>::infinity(),
                             -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
                             std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest(),
-                            std::numeric_limits<float>::denorm_min(), 3e9f, -3e9f};
+                            std::numeric_limits<float>::denorm_min(), 3e9f, -3e9f, 1.7e-9f, -1.7e-9f};
     for (int k = -40; k <= 40; ++k)
-        for (double scale : {128.0, 32768.0, 8388608.0}) v.push_back(static_cast<float>((k + 0.5) / scale));
+        for (double scale : {128.0, 32768.0, 8388608.0, 2147483648.0}) v.push_back(static_cast<float>((k + 0.5) / scale));
     std::mt19937 rng(12345);
-    std::uniform_real_distribution<float> wide(-1.5f, 1.5f);
-    while (v.size() < count) v.push_back(wide(rng));
+    std::uniform_real_distribution<float> wide(-1.5f, 1.5f), small(-2e-6f, 2e-6f);
+    while (v.size() < count) v.push_back(v.size() % 2 == 0 ? wide(rng) : small(rng));
     return v;
 }
 
-// Every float32 converter (each kernel variant this machine runs, and the
-// one-pass converters to 8 and 24 bits) against the plain rule, at lengths
-// around the vector widths and from unaligned addresses, writing nothing
-// outside its output.
-TEST(KernelVariants, FloatKernelsMatchThePlainRuleAtEveryLengthAndAlignment) {
-    std::vector<std::tuple<std::string, unsigned, DirectConverter>> converters = {
-        {"to 8 bits", 8, selectDirectConverter(kFloat32, 8)}, {"to 24 bits", 24, selectDirectConverter(kFloat32, 24)}};
-    std::vector<std::pair<const char*, const SampleKernels*>> variants = {{"portable", &portableKernels()}};
-    if (avx2Kernels() != nullptr) variants.emplace_back("avx2", avx2Kernels());
-    if (avx512Kernels() != nullptr) variants.emplace_back("avx512", avx512Kernels());
-    for (const auto& [name, kernels] : variants) {
-        converters.emplace_back(std::string(name) + " to 16 bits", 16, kernels->floatToInt16);
-        converters.emplace_back(std::string(name) + " to 32 bits", 32, kernels->floatToInt32);
-    }
+// Every one-pass float32 converter against the plain rule, at lengths around
+// the vector widths and from unaligned addresses, writing nothing outside
+// its output. The long run puts every tricky value inside the vector loop.
+class FloatConverters : public testing::TestWithParam<unsigned> {};
+
+TEST_P(FloatConverters, MatchThePlainRuleAtEveryLengthAndAlignment) {
+    const unsigned bits = GetParam();
+    const DirectConverter convert = selectDirectConverter(kFloat32, bits);
+    ASSERT_NE(convert, nullptr);
     const std::vector<float> tricky = trickyFloats(5000);
-    for (const auto& [name, bits, convert] : converters) {
-        for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{15}, size_t{16}, size_t{17},
-                             size_t{33}, size_t{47}, tricky.size()}) {
-            SCOPED_TRACE(testing::Message() << name << ", " << count << " samples");
-            std::vector<uint8_t> raw(1 + 4 * count);  // one byte in: unaligned input and output
-            std::memcpy(raw.data() + 1, tricky.data(), 4 * count);
-            std::vector<uint8_t> out(count * bits / 8 + 2, 0xEE);
-            const uint64_t clips = convert(raw.data() + 1, count, out.data() + 1);
-            const std::vector<uint8_t> stored(out.begin() + 1, out.end() - 1);
-            uint64_t expectedClips = 0;
-            for (size_t i = 0; i < count; ++i) {
-                bool clipped = false;
-                ASSERT_EQ(storedSample(stored, i, bits), quantiseRealReference(tricky[i], bits, clipped)) << tricky[i];
-                expectedClips += clipped ? 1 : 0;
-            }
-            EXPECT_EQ(clips, expectedClips);
-            EXPECT_EQ(out.front(), 0xEE) << "wrote before its output";
-            EXPECT_EQ(out.back(), 0xEE) << "wrote past its output";
+    for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{8}, size_t{15}, size_t{16}, size_t{17},
+                         size_t{33}, size_t{47}, size_t{64}, tricky.size()}) {
+        SCOPED_TRACE(testing::Message() << count << " samples");
+        std::vector<uint8_t> raw(1 + 4 * count);  // one byte in: unaligned input and output
+        std::memcpy(raw.data() + 1, tricky.data(), 4 * count);
+        std::vector<uint8_t> out(count * bits / 8 + 2, 0xEE);
+        const uint64_t clips = convert(raw.data() + 1, count, out.data() + 1);
+        const std::vector<uint8_t> stored(out.begin() + 1, out.end() - 1);
+        uint64_t expectedClips = 0;
+        for (size_t i = 0; i < count; ++i) {
+            bool clipped = false;
+            ASSERT_EQ(storedSample(stored, i, bits), quantiseRealReference(tricky[i], bits, clipped)) << tricky[i];
+            expectedClips += clipped ? 1 : 0;
         }
+        EXPECT_EQ(clips, expectedClips);
+        EXPECT_EQ(out.front(), 0xEE) << "wrote before its output";
+        EXPECT_EQ(out.back(), 0xEE) << "wrote past its output";
     }
 }
 
-TEST(KernelVariants, ByteSwapMatchesThePlainSwapAtEveryLength) {
+INSTANTIATE_TEST_SUITE_P(ToEveryWidth, FloatConverters, testing::Values(8u, 16u, 24u, 32u));
+
+// Also in place, as the host uses it.
+TEST(ByteSwap, MatchesThePlainSwapAtEveryLengthAndInPlace) {
     std::vector<uint8_t> in(1 + 2 * 200);
     for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 7 + 3);
-    for (const SampleKernels* kernels : {&portableKernels(), avx2Kernels(), avx512Kernels()}) {
-        if (kernels == nullptr) continue;
-        for (size_t count : {size_t{0}, size_t{1}, size_t{31}, size_t{32}, size_t{33}, size_t{64}, size_t{95}, size_t{200}}) {
-            std::vector<uint8_t> out(2 * count + 2, 0xEE), expected(out);
-            for (size_t i = 0; i < 2 * count; ++i) expected[1 + i] = in[1 + (i ^ 1)];
-            kernels->swapInt16(in.data() + 1, count, out.data() + 1);
-            EXPECT_EQ(out, expected) << count << " samples";
-        }
+    for (size_t count : {size_t{0}, size_t{1}, size_t{15}, size_t{31}, size_t{32}, size_t{33}, size_t{64}, size_t{95},
+                         size_t{200}}) {
+        std::vector<uint8_t> out(2 * count + 2, 0xEE), expected(out);
+        for (size_t i = 0; i < 2 * count; ++i) expected[1 + i] = in[1 + (i ^ 1)];
+        swapInt16(in.data() + 1, count, out.data() + 1);
+        EXPECT_EQ(out, expected) << count << " samples";
+        std::copy(in.begin() + 1, in.begin() + 1 + 2 * static_cast<std::ptrdiff_t>(count), out.begin() + 1);
+        swapInt16(out.data() + 1, count, out.data() + 1);
+        EXPECT_EQ(out, expected) << count << " samples in place";
     }
-}
-
-TEST(KernelVariants, TheChosenVariantIsTheFastestTheCpuRuns) {
-    const SampleKernels* expected = avx512Kernels() != nullptr ? avx512Kernels()
-                                    : avx2Kernels() != nullptr ? avx2Kernels()
-                                                               : &portableKernels();
-    EXPECT_EQ(&activeKernels(), expected);
-    EXPECT_EQ(selectDirectConverter(kFloat32, 32), expected->floatToInt32);
-    EXPECT_EQ(selectDirectConverter(kFloat32, 16), expected->floatToInt16);
 }
 
 TEST(IntegerToInteger, NarrowingRoundsHalfUpSaturatesAndMatchesThePlainRule) {

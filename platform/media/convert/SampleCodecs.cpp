@@ -3,14 +3,26 @@
 // unaligned), branch-free selects, and rounding by the 1.5*2^52 bias (adding
 // and subtracting it leaves a double rounded to an integer, ties to even, in
 // the default rounding mode) instead of a library call.
+//
+// The kernels of the common formats (float32 to 16 and 32 bits, the 16-bit
+// byte swap) are the same loops compiled once per CPU level: the baseline,
+// AVX2 and x86-64-v4 (AVX-512). The loader resolves each to the best level
+// the CPU and OS support, once, when the program starts.
 
 #include "SampleCodecs.h"
-
-#include "SampleKernels.h"
 
 #include <bit>
 #include <cmath>
 #include <cstring>
+
+#if defined(__x86_64__) && defined(__GLIBC__) && defined(__has_attribute)
+#if __has_attribute(target_clones)
+#define MEDIA_CPU_LEVELS __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
+#endif
+#endif
+#ifndef MEDIA_CPU_LEVELS
+#define MEDIA_CPU_LEVELS
+#endif
 
 namespace media::convert {
 
@@ -58,39 +70,31 @@ inline int32_t roundFloatToInt(float v) {
 #endif
 }
 
-// The same rule for float32 samples, in float lanes (four per SSE2 vector,
-// no widening to double). x * 2^(N-1) is exact in float, and rounding a
-// value clamped to the range equals clamping the rounded value because the
-// bounds are integers. A sample clips when it rounds outside the range: from
-// hi + 0.5 up (that tie rounds to the even hi + 1) and below lo - 0.5 (that
-// tie rounds to the even lo). Both limits, converted to float, keep this
-// meaning at every width: at 24 and 32 bits lo - 0.5 becomes lo, and no float
-// lies between them; at 32 bits hi + 0.5 becomes 2^31. At 32 bits the top
-// value 2^31 - 1 is no float, so clamping happens in integers instead.
+// The same rule for float32 samples, in float lanes (no widening to
+// double). x * 2^(N-1) is exact in float. A sample clips when it rounds
+// outside the range: from hi + 0.5 up (that tie rounds to the even hi + 1)
+// and below lo - 0.5 (that tie rounds to the even lo). Both limits,
+// converted to float, keep this meaning at every width: at 24 and 32 bits
+// lo - 0.5 becomes lo, and no float lies between them; at 32 bits hi + 0.5
+// becomes 2^31. Every other sample but NaN rounds inside the range, so only
+// those are rounded (the rest as 0), and clipped ones then take their bound.
+// The result is put together from all-ones masks rather than selects: GCC
+// then makes each comparison once, where selects made it compare again with
+// the opposite predicate (twice the comparisons per vector).
 template <unsigned Bits>
 inline int32_t quantiseFloat(float x, uint32_t& clipped) {
-    constexpr double hi = static_cast<double>((int64_t{1} << (Bits - 1)) - 1);
-    constexpr double lo = -hi - 1;
+    constexpr int32_t hi = static_cast<int32_t>((int64_t{1} << (Bits - 1)) - 1);
+    constexpr int32_t lo = -hi - 1;
     constexpr float overFrom = static_cast<float>(hi + 0.5);
     constexpr float underBelow = static_cast<float>(lo - 0.5);
-    const float s = x * static_cast<float>(-lo);
-    const bool over = s >= overFrom;
-    const bool under = s < underBelow;
-    clipped += static_cast<uint32_t>(over | under);
-    if constexpr (Bits == 32) {
-        // NaN fails both tests and becomes 0 along with the clipped lanes.
-        float c = s < 2147483648.0f ? s : 0.0f;
-        c = c >= -2147483648.0f ? c : 0.0f;
-        int32_t v = roundFloatToInt(c);
-        v = over ? INT32_MAX : v;
-        v = under ? INT32_MIN : v;
-        return v;
-    } else {
-        float c = s < static_cast<float>(hi) ? s : static_cast<float>(hi);
-        c = c > static_cast<float>(lo) ? c : static_cast<float>(lo);
-        c = s == s ? c : 0.0f;
-        return roundFloatToInt(c);
-    }
+    const float s = x * -static_cast<float>(lo);
+    const int32_t over = s >= overFrom ? -1 : 0;
+    const int32_t under = s < underBelow ? -1 : 0;
+    const int32_t ordered = s == s ? -1 : 0;  // NaN is neither over nor under, and not ordered
+    const int32_t clip = over | under;
+    clipped -= static_cast<uint32_t>(clip);
+    const float rounded = std::bit_cast<float>(std::bit_cast<int32_t>(s) & ordered & ~clip);
+    return roundFloatToInt(rounded) | (over & hi) | (under & lo);
 }
 
 // Left-justified int32 to N-bit integer per SampleRules.h, in 32-bit lanes:
@@ -274,8 +278,8 @@ struct RealDecoderOfInt {
 template <typename F>
 DirectConverter convertRealTo(unsigned outBits) {
     if constexpr (sizeof(F) == 4) {
-        if (outBits == 16) return activeKernels().floatToInt16;
-        if (outBits == 32) return activeKernels().floatToInt32;
+        if (outBits == 16) return &floatToInt16;
+        if (outBits == 32) return &floatToInt32;
     }
     switch (outBits) {
         case 8: return &convertReal<F, 8>;
@@ -286,44 +290,27 @@ DirectConverter convertRealTo(unsigned outBits) {
     }
 }
 
-
-uint64_t portableFloatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
-    return convertReal<float, 32>(src, count, out);
-}
-
-uint64_t portableFloatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
-    return convertReal<float, 16>(src, count, out);
-}
-
-void portableSwapInt16(const uint8_t* src, size_t count, uint8_t* out) {
-    for (size_t i = 0; i < count; ++i) {
-        uint16_t v;
-        std::memcpy(&v, src + 2 * i, 2);
-        v = static_cast<uint16_t>((v >> 8) | (v << 8));
-        std::memcpy(out + 2 * i, &v, 2);
-    }
-}
-
 uint64_t swap16Converter(const uint8_t* src, size_t count, uint8_t* out) {
-    activeKernels().swapInt16(src, count, out);
+    swapInt16(src, count, out);
     return 0;
 }
 
-constexpr SampleKernels kPortable{&portableFloatToInt32, &portableFloatToInt16, &portableSwapInt16};
-
 }  // namespace
 
-const SampleKernels& portableKernels() { return kPortable; }
-
-uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
-    return activeKernels().floatToInt32(src, count, out);
+MEDIA_CPU_LEVELS uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
+    return convertReal<float, 32>(src, count, out);
 }
 
-uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
-    return activeKernels().floatToInt16(src, count, out);
+MEDIA_CPU_LEVELS uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
+    return convertReal<float, 16>(src, count, out);
 }
 
-void swapInt16(const uint8_t* src, size_t count, uint8_t* out) { activeKernels().swapInt16(src, count, out); }
+MEDIA_CPU_LEVELS void swapInt16(const uint8_t* src, size_t count, uint8_t* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint16_t swapped = __builtin_bswap16(loadLittle<uint16_t>(src + 2 * i));
+        std::memcpy(out + 2 * i, &swapped, 2);
+    }
+}
 
 IntDecoder selectIntDecoder(const SampleEncoding& e) {
     if (e.kind == SampleKind::Float) return nullptr;

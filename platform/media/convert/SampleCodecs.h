@@ -34,8 +34,10 @@ RealEncoder selectRealEncoder(unsigned outBits);
 // big-endian to 16-bit), else null.
 DirectConverter selectDirectConverter(const SampleEncoding& encoding, unsigned outBits);
 
-// The vectorised kernels on their own, in the variant this CPU runs (see
-// SampleKernels.h), for tests and benchmarks.
+// The one-pass kernels behind the common direct converters, built for
+// several CPU levels (see SampleCodecs.cpp): little-endian float32 to 32-bit
+// and 16-bit integers (returning the clip count), and the byte swap of
+// 16-bit samples, which may also work in place (src == out).
 uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
 uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
 void swapInt16(const uint8_t* src, size_t count, uint8_t* out);
