@@ -67,9 +67,13 @@ TEST_F(Recorder, FirstAppBufferSetsUpAndEveryBufferIsAppendedInOrder) {
     EXPECT_TRUE(std::filesystem::exists(temporaryRecordingPath())) << "the temporary recording stays";
 }
 
+// A buffer of the usual size, so the samples go through the vectorised
+// kernel; small values keep a fraction after scaling (1.7e-9 gives 3.65).
 TEST_F(Recorder, FloatSourceBecomesThirtyTwoBitIntegerScaledRoundedAndSaturated) {
     handler.broadcastStartedWithSetupInfo(nullptr);
-    const std::vector<float> samples{0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 1.5f, -1.5f, 0.25f, 1e-9f, -1e-9f};
+    const std::vector<float> pattern{0.0f, 0.5f, -0.5f, 1.0f, -1.0f, 1.5f, -1.5f, 0.25f, 1.7e-9f, -1.7e-9f, 2.6e-9f, 1e-9f};
+    std::vector<float> samples;
+    while (samples.size() < 2048) samples.insert(samples.end(), pattern.begin(), pattern.end());
     const auto buffer = makeFloatBuffer(samples, 2, 44100);
     handler.processSampleBuffer(buffer->ref(), RPSampleBufferTypeAudioApp);
     handler.broadcastFinished();
