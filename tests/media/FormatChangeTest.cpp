@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "MediaTestSupport.h"
@@ -92,6 +93,52 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
         std::vector<int32_t> got;
         for (int32_t v : sf.samples) got.push_back(v >> 16);
         EXPECT_EQ(got, c.expected);
+    }
+}
+
+// Buffers alike in rate, channels and sample size that differ only in byte
+// order, or only in integer against float: each is read as its own
+// description says. Buffers are long enough to reach the vectorised kernels.
+TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
+    struct Case {
+        const char* name;
+        uint32_t storedBits, fileBits;
+        std::vector<AudioFormatFlags> buffers;
+    };
+    constexpr AudioFormatFlags kInt = kAudioFormatFlagIsSignedInteger, kFloat = kAudioFormatFlagIsFloat,
+                               kBig = kAudioFormatFlagIsBigEndian;
+    const std::vector<Case> cases = {
+        {"16-bit byte order", 16, 16, {kInt, kInt | kBig, kInt}},
+        {"32-bit byte order and kind", 32, 32, {kFloat, kFloat | kBig, kInt | kBig, kInt, kFloat}},
+        {"32-bit into 16 bits", 32, 16, {kFloat, kInt, kInt | kBig}},
+    };
+    constexpr uint32_t kFrames = 64;
+    TempDirectory dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir / (std::string(c.name) + ".wav");
+        Recording r = startRecording(path, 48000, c.fileBits, 2);
+        std::vector<int32_t> expected;  // as libsndfile reads them: scaled to 32 bits
+        for (size_t b = 0; b < c.buffers.size(); ++b) {
+            const AudioFormatFlags flags = c.buffers[b];
+            std::vector<uint8_t> bytes;
+            for (uint32_t i = 0; i < 2 * kFrames; ++i) {
+                // Distinct values per buffer, each exact in every stored format.
+                const int32_t v = static_cast<int32_t>((i * 977 + b * 4099) % 60000) - 30000;
+                const uint32_t word =
+                    (flags & kFloat) != 0
+                        ? std::bit_cast<uint32_t>(static_cast<float>(std::ldexp(v, 1 - static_cast<int>(c.fileBits))))
+                        : static_cast<uint32_t>(v) << (c.storedBits - c.fileBits);
+                for (uint32_t k = 0; k < c.storedBits / 8; ++k)
+                    bytes.push_back(static_cast<uint8_t>(word >> ((flags & kBig) != 0 ? c.storedBits - 8 - 8 * k : 8 * k)));
+                expected.push_back(static_cast<int32_t>(static_cast<uint32_t>(v) << (32 - c.fileBits)));
+            }
+            const auto description = makeLinearPCMDescription(48000, 2, c.storedBits, flags);
+            ASSERT_TRUE(r.input->appendSampleBuffer(makeAudioBuffer(description, kFrames, {bytes})->ref()));
+        }
+        ASSERT_TRUE(r.writer->finishWriting());
+        EXPECT_EQ(readSoundFile(path).samples, expected);
+        EXPECT_EQ(r.input->clippedSampleCount(), 0u);
     }
 }
 
