@@ -11,9 +11,8 @@ class TempDirectory {
 public:
     TempDirectory() {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/recorder-test-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
+        path_ = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/recorder-test-XXXXXX";
+        if (::mkdtemp(path_.data()) == nullptr) std::abort();
     }
     ~TempDirectory() {
         std::error_code ec;

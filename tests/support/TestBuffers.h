@@ -1,7 +1,6 @@
 #pragma once
 // Sample buffers for tests, owning their bytes.
 
-#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -22,8 +21,7 @@ struct OwnedBuffer {
 // Interleaved or planar audio from raw bytes per block, with `description`.
 inline std::unique_ptr<OwnedBuffer> makeAudioBuffer(const AudioStreamBasicDescription& description,
                                                     CMItemCount frames,
-                                                    std::vector<std::vector<unsigned char>> blocks,
-                                                    CMTime time = CMTimeMake(3600 * 44100, 44100)) {
+                                                    std::vector<std::vector<unsigned char>> blocks) {
     auto owned = std::make_unique<OwnedBuffer>();
     owned->blocks = std::move(blocks);
     owned->buffer.formatDescription = CMFormatDescription{CMMediaType::Audio, description};
@@ -32,7 +30,7 @@ inline std::unique_ptr<OwnedBuffer> makeAudioBuffer(const AudioStreamBasicDescri
         owned->buffer.audioBuffers.push_back(
             {planar ? 1u : description.mChannelsPerFrame, static_cast<uint32_t>(block.size()), block.data()});
     owned->buffer.numSamples = frames;
-    owned->buffer.presentationTimeStamp = time;
+    owned->buffer.presentationTimeStamp = CMTimeMake(3600 * 44100, 44100);  // far from the timeline's zero
     return owned;
 }
 
@@ -42,9 +40,8 @@ inline std::unique_ptr<OwnedBuffer> makeInt16Buffer(const std::vector<int16_t>& 
     std::vector<unsigned char> bytes(samples.size() * 2);
     for (size_t i = 0; i < samples.size(); ++i) {
         const auto u = static_cast<uint16_t>(samples[i]);
-        const unsigned char hi = static_cast<unsigned char>(u >> 8), lo = static_cast<unsigned char>(u & 0xFF);
-        bytes[2 * i] = bigEndian ? hi : lo;
-        bytes[2 * i + 1] = bigEndian ? lo : hi;
+        bytes[2 * i + (bigEndian ? 1 : 0)] = static_cast<unsigned char>(u & 0xFF);
+        bytes[2 * i + (bigEndian ? 0 : 1)] = static_cast<unsigned char>(u >> 8);
     }
     AudioFormatFlags flags = kAudioFormatFlagIsSignedInteger | (bigEndian ? kAudioFormatFlagIsBigEndian : 0);
     return makeAudioBuffer(makeLinearPCMDescription(rate, channels, 16, flags),
