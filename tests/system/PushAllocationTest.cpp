@@ -5,7 +5,6 @@
 
 #include "BroadcastFixture.h"
 #include "tests/support/CountingAllocator.h"
-#include "tests/support/TestBuffers.h"
 
 namespace {
 
@@ -14,25 +13,23 @@ using testing_support::OwnedBuffer;
 class PushAllocation : public BroadcastFixture {};
 
 TEST_F(PushAllocation, NothingIsAllocatedPerBufferInAnyState) {
-    const auto good = testing_support::makeInt16Buffer(std::vector<int16_t>(2048, 100), 2, 48000, false);
-    auto tooShort = testing_support::makeInt16Buffer(std::vector<int16_t>(2048, 100), 2, 48000, false);
+    const std::vector<int16_t> samples(2048, 100);
+    const auto good = testing_support::makeInt16Buffer(samples, 2, 48000, false);
+    auto tooShort = testing_support::makeInt16Buffer(samples, 2, 48000, false);
     tooShort->buffer.numSamples = 4096;  // more frames than its bytes hold
-    auto notPcm = testing_support::makeInt16Buffer(std::vector<int16_t>(2048, 100), 2, 48000, false);
+    auto notPcm = testing_support::makeInt16Buffer(samples, 2, 48000, false);
     notPcm->buffer.formatDescription->streamDescription->mFormatID = 0x61616320;  // 'aac '
-
-    struct Case {
+    const struct {
         const char* name;
-        bool writerCanBeMade;
-        bool finished;
+        bool writerCanBeMade, finished;
         std::vector<const OwnedBuffer*> buffers;  // pushed in turn, over and over
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"recorded", true, false, {good.get()}},
         {"refused for changing reasons", true, false, {good.get(), tooShort.get(), notPcm.get()}},
         {"no writer", false, false, {good.get(), notPcm.get()}},
         {"after the finish", true, true, {good.get(), notPcm.get()}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         platform::setTemporaryDirectoryParent(c.writerCanBeMade ? temp.path() : temp / "missing");
         BManager::startBroadcast();
@@ -41,10 +38,7 @@ TEST_F(PushAllocation, NothingIsAllocatedPerBufferInAnyState) {
         };
         pushEach();  // set-up, and the first of each kind
         ASSERT_EQ(writer != nullptr, c.writerCanBeMade);
-        if (c.finished) {
-            BManager::endBroadcast();
-            pushEach();
-        }
+        if (c.finished) { BManager::endBroadcast(); pushEach(); }
         const uint64_t before = testing_support::allocationCount();
         for (int i = 0; i < 500; ++i) pushEach();
         EXPECT_EQ(testing_support::allocationCount() - before, 0u);
