@@ -1,167 +1,149 @@
-// Live sources against a real sound server, started by the test itself: what
+// Live sources against a private sound server that each test starts: what
 // apps play comes back with its pitch, level and no gap; a server that is
-// missing, refuses, or lacks the source stops the host before the extension
-// sees a call; a server that dies mid-broadcast leaves what was recorded.
+// missing or lacks the source stops the host before the extension sees a
+// call; a server that dies mid-broadcast leaves what was recorded.
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sndfile.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <thread>
-#include <vector>
 
-#include "SoundServer.h"
+#include "HostProcess.h"
+#include "tests/support/Recordings.h"
+#include "tests/support/TempDirectory.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using notifytest::Child;
-using testing_support::SoundServer;
-using testing_support::TempDirectory;
+using namespace testing_support;
 
-struct Finished {
-    int status = -1;
-    std::string out, err;
-};
+bool installed(const std::string& program) { return std::system(("command -v " + program + " >/dev/null").c_str()) == 0; }
 
-Finished finish(Child& host, std::chrono::seconds timeout = 60s) {
-    Finished f;
-    while (auto line = host.readLine(timeout)) f.out += *line + "\n";
-    while (auto line = host.readErrorLine(1s)) f.err += *line + "\n";
-    f.status = host.wait(timeout);
-    return f;
+bool listens(const std::string& socketPath) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+    const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
 }
 
-// Interleaved samples of a recording as doubles, and its channel count.
-std::vector<double> readSamples(const std::string& path, int& channels) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    std::vector<double> samples(static_cast<size_t>(info.frames * info.channels));
-    sf_read_double(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-    channels = info.channels;
-    return samples;
-}
-
+// A private PulseAudio in the foreground with its own configuration: an
+// anonymous unix socket and its state in the test's directory, and a null
+// sink "apps" whose monitor the host records. Works as root.
 class LiveSource : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!server.started()) GTEST_SKIP() << server.problem();
+        if (!installed("pulseaudio")) GTEST_SKIP() << "pulseaudio is not installed";
+        HostLaunch launch;
+        launch.program = "pulseaudio";
+        std::ofstream(temp / "server.pa") << "load-module module-native-protocol-unix auth-anonymous=1 socket="
+                                          << temp / "native" << "\n"
+                                          << "load-module module-null-sink sink_name=apps rate=44100 channels=2\n";
+        launch.arguments = {"--daemonize=no", "--exit-idle-time=-1", "-n", "-F", temp / "server.pa", "--log-level=error"};
+        for (const char* name : {"XDG_RUNTIME_DIR", "HOME", "PULSE_RUNTIME_PATH", "PULSE_STATE_PATH"})
+            launch.environment.emplace_back(name, temp.path());
+        server = startHost(launch);
+        for (int i = 0; i < 200 && !listens(temp / "native"); ++i) {
+            if (::kill(server.pid, 0) != 0 || i == 199) GTEST_SKIP() << "the private pulseaudio did not start";
+            std::this_thread::sleep_for(50ms);
+        }
         fs::create_directories(temp / "tmp");
     }
-    std::vector<std::string> host(std::vector<std::string> arguments) const {
-        arguments.insert(arguments.begin(), BROADCAST_EXTENSION_PROGRAM);
-        arguments.insert(arguments.end(), {"--container-root", temp / "containers", "--temp-dir", temp / "tmp"});
-        return arguments;
+    void TearDown() override { stopServer(); }
+    void stopServer() {  // SIGKILL, as a crashing server goes
+        if (server.pid <= 0) return;
+        ::kill(server.pid, SIGKILL);
+        finishHost(server);
+        server.pid = -1;
+    }
+
+    HostLaunch host(std::vector<std::string> arguments, const std::string& pulseServer = "") const {
+        HostLaunch launch;
+        launch.arguments = std::move(arguments);
+        launch.arguments.insert(launch.arguments.end(), {"--container-root", temp / "containers", "--temp-dir", temp / "tmp"});
+        launch.environment = {{"PULSE_SERVER", pulseServer.empty() ? "unix:" + temp / "native" : pulseServer}};
+        return launch;
     }
     std::string shared() const { return temp / "containers/group.tolvix/NewRecording.wav"; }
 
     TempDirectory temp;
-    SoundServer server;
+    StartedHost server;
 };
 
 TEST_F(LiveSource, WhatAppsPlayComesBackWithItsPitchAndLevelAndNoGap) {
-    const std::string paplay = testing_support::findProgram("paplay");
-    if (paplay.empty()) GTEST_SKIP() << "paplay is not installed";
-    constexpr int kRate = 44100, kFrequency = 1000, kFrames = 4410;
-    constexpr double kAmplitude = 0.5, kSeconds = 3;
-    {
-        SF_INFO info{0, kRate, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-        SNDFILE* tone = sf_open((temp / "tone.wav").c_str(), SFM_WRITE, &info);
-        std::vector<double> frames(static_cast<size_t>(kSeconds * kRate) * 2);
-        for (size_t i = 0; i < frames.size(); ++i)
-            frames[i] = kAmplitude * std::sin(2 * M_PI * kFrequency * static_cast<double>(i / 2) / kRate);
-        sf_writef_double(tone, frames.data(), static_cast<sf_count_t>(frames.size() / 2));
-        sf_close(tone);
-    }
-    Child recorder(host({"--app-source", "pulse:apps.monitor", "--app-format", "s16le", "--app-rate", "44100",
-                         "--app-channels", "2", "--app-frames", std::to_string(kFrames), "--mic-source", "none",
-                         "--video-rate", "0", "--duration", "8", "--quiet"}));
+    if (!installed("paplay")) GTEST_SKIP() << "paplay is not installed";
+    constexpr int kRate = 44100, kHertz = 1000, kFrames = 4410, kSeconds = 3;
+    constexpr double kAmplitude = 16384;  // half of full scale
+    std::vector<int16_t> tone(kSeconds * kRate * 2);
+    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int16_t>(kAmplitude * std::sin(2 * M_PI * kHertz * (i / 2) / kRate));
+    std::ofstream(temp / "tone.raw").write(reinterpret_cast<const char*>(tone.data()), std::streamsize(tone.size() * 2));
+    StartedHost recorder = startHost(host({"--app-source", "pulse:apps.monitor", "--app-format", "s16le", "--app-rate",
+                                           "44100", "--app-channels", "2", "--app-frames", std::to_string(kFrames),
+                                           "--mic-source", "none", "--video-rate", "0", "--duration", "8", "--quiet"}));
     std::this_thread::sleep_for(2500ms);  // the null sink's monitor takes a moment to start sending
-    Child player({paplay, "-d", "apps", temp / "tone.wav"});
-    ASSERT_EQ(player.wait(30s), 0);
-    const Finished run = finish(recorder);
-    ASSERT_EQ(run.status, 0) << run.err;
+    HostLaunch player = host({});
+    player.program = "paplay";
+    player.arguments = {"--raw", "-d", "apps", "--format=s16le", "--rate=44100", "--channels=2", temp / "tone.raw"};
+    ASSERT_EQ(runHost(player).exitStatus, 0);
+    const HostRun run = finishHost(recorder);
+    ASSERT_EQ(run.exitStatus, 0) << run.standardError;
 
-    int channels = 0;
-    const std::vector<double> samples = readSamples(shared(), channels);
-    ASSERT_EQ(channels, 2);
-    std::vector<double> left;
-    for (size_t i = 0; i < samples.size(); i += 2) left.push_back(samples[i]);
-    size_t first = left.size(), last = 0;
-    for (size_t i = 0; i < left.size(); ++i)
-        if (std::abs(left[i]) > kAmplitude / 2) first = std::min(first, i), last = i;
+    const Recording r = readRecording(shared());
+    ASSERT_EQ(r.info.channels, 2);
+    const auto level = [&](size_t i) { return r.at(i) / 65536.0 / kAmplitude; };  // 1 at the tone's peaks
+    size_t first = static_cast<size_t>(r.info.frames), last = 0, quiet = 0, longestQuiet = 0;
+    for (size_t i = 0; i < static_cast<size_t>(r.info.frames); ++i)
+        if (std::abs(level(i)) > 0.5) first = std::min(first, i), last = i;
     ASSERT_LT(first, last) << "the tone is not in the recording";
     // Lost audio would shorten the tone; silence inside it would be a gap. (A monitor source itself
     // misses up to its latency at the start of a playback, which one buffer covers.)
-    EXPECT_NEAR(static_cast<double>(last - first), kSeconds * kRate, kFrames) << "audio was lost";
-    size_t quiet = 0, longestQuiet = 0, crossings = 0;
-    double energy = 0;
+    EXPECT_NEAR(last - first, kSeconds * kRate, kFrames) << "audio was lost";
+    double power = 0;
     for (size_t i = first; i <= last; ++i) {
-        quiet = std::abs(left[i]) < 1e-3 ? quiet + 1 : 0;
+        quiet = std::abs(level(i)) < 2e-3 ? quiet + 1 : 0;
         longestQuiet = std::max(longestQuiet, quiet);
-        if (i > first && left[i - 1] < 0 && left[i] >= 0) ++crossings;
-        energy += left[i] * left[i];
+        power += 2 * level(i) * level(i) / static_cast<double>(last - first + 1);  // 1 for the tone
     }
     EXPECT_LE(longestQuiet, static_cast<size_t>(kFrames)) << "a gap while the tone played";
-    const double seconds = static_cast<double>(last - first) / kRate;
-    const double frequency = crossings / seconds;
-    const double levelError = 20 * std::log10(std::sqrt(energy / static_cast<double>(last - first + 1)) /
-                                              (kAmplitude / std::sqrt(2.0)));
-    std::printf("measured: %.3f Hz for %d Hz, level %+.4f dB, tone %zu frames for %.0f, longest quiet run %zu\n",
-                frequency, kFrequency, levelError, last - first, kSeconds * kRate, longestQuiet);
-    EXPECT_NEAR(frequency, kFrequency, kFrequency * 0.01);
-    EXPECT_NEAR(levelError, 0, 1) << "level in dB";
+    EXPECT_NEAR(hertz(r, first, last + 1), kHertz, kHertz * 0.01);
+    EXPECT_NEAR(10 * std::log10(power), 0, 1) << "level in dB";
 }
 
 TEST_F(LiveSource, AServerThatCannotRecordStopsTheHostBeforeTheExtensionSeesACall) {
-    {
-        // A socket nobody listens on: connections are refused.
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        (temp / "stale").copy(address.sun_path, sizeof address.sun_path - 1);
-        ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        ::close(fd);
-    }
-    struct Case {
+    const struct {
         std::string server, source, mentions;
     } cases[] = {
-        {"unix:" + temp / "nothing", "pulse", "default sink's monitor"},
-        {"unix:" + temp / "stale", "pulse:apps.monitor", "Connection refused"},
-        {server.address(), "pulse:no.such.source", "\"no.such.source\""},
+        {temp / "nothing", "pulse", "default sink's monitor"},
+        {temp / "native", "pulse:no.such.source", "\"no.such.source\""},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.server + " " + c.source);
-        notifytest::ScopedEnv pulseServer("PULSE_SERVER", c.server.c_str());
-        Child recorder(host({"--app-source", c.source, "--duration", "1"}));
-        const Finished run = finish(recorder);
-        EXPECT_EQ(run.status, 3) << run.err;
-        EXPECT_NE(run.err.find(c.server.substr(5)), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find(c.mentions), std::string::npos) << run.err;
-        EXPECT_EQ(run.out, "");
-        EXPECT_FALSE(fs::exists(temp / ("tmp/broadcast-extension-" + std::to_string(::geteuid()) + "/tempfile.wav")))
-            << "the extension was called";
+    for (const auto& c : cases) {
+        const HostRun run = runHost(host({"--app-source", c.source, "--duration", "1"}, "unix:" + c.server));
+        EXPECT_EQ(run.exitStatus, 3) << run.standardError;
+        EXPECT_NE(run.standardError.find(c.server), std::string::npos) << run.standardError;
+        EXPECT_NE(run.standardError.find(c.mentions), std::string::npos) << run.standardError;
+        EXPECT_EQ(run.standardOutput, "");
+        EXPECT_TRUE(fs::is_empty(temp / "tmp")) << "the extension was called";
     }
 }
 
 TEST_F(LiveSource, AServerThatDiesMidBroadcastLeavesWhatWasRecorded) {
-    Child recorder(host({"--live", "--app-frames", "4410", "--quiet"}));
+    StartedHost recorder = startHost(host({"--live", "--app-frames", "4410", "--quiet"}));
     std::this_thread::sleep_for(4s);
-    server.kill();
-    const Finished run = finish(recorder);
-    EXPECT_EQ(run.status, 7) << run.err;
-    EXPECT_NE(run.err.find("warning: the broadcast ended early: the sound server"), std::string::npos) << run.err;
-    EXPECT_NE(run.out.find("Broadcast 1 (finished)"), std::string::npos) << run.out;
-    int channels = 0;
-    EXPECT_GE(readSamples(shared(), channels).size(), 4410u * 2) << "what was recorded is handed over";
+    stopServer();
+    const HostRun run = finishHost(recorder);
+    EXPECT_EQ(run.exitStatus, 7) << run.standardError;
+    EXPECT_NE(run.standardError.find("warning: the broadcast ended early: the sound server"), std::string::npos)
+        << run.standardError;
+    EXPECT_NE(run.standardOutput.find("Broadcast 1 (finished)"), std::string::npos) << run.standardOutput;
+    EXPECT_GE(readRecording(shared()).info.frames, 4410) << "what was recorded is handed over";
 }
 
 }  // namespace
