@@ -181,7 +181,6 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
     app.add_option("--temp-dir", options.tempDir,
                    "Parent of the extension's temporary directory (default: $TMPDIR, else /tmp)")
         ->type_name("DIR")
-        ->check(CLI::ExistingDirectory)
         ->group("Files");
     app.add_flag("--json", options.json, "Print the summary as JSON (default: text)")->group("Output");
     app.add_flag("--quiet", options.quiet,

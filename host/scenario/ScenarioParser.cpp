@@ -240,6 +240,10 @@ Scenario parseScenario(std::string_view text, std::string_view name, const std::
         throw HostError(ExitCode::BadScenario, std::string(name) + ":" + std::to_string(at.line) + ":" +
                                                    std::to_string(at.column) +
                                                    ": malformed scenario: " + parseErrorReason(error.what()));
+    } catch (const json::out_of_range& error) {  // a number beyond a double, such as 1e400
+        const std::string what = error.what();
+        throw HostError(ExitCode::BadScenario,
+                        std::string(name) + ": malformed scenario: " + what.substr(what.find(']') + 2));
     }
     try {
         if (!document.is_object() || !document.contains("steps") || !document.at("steps").is_array())
