@@ -1,6 +1,6 @@
 // What the summary reads back from the shared recording: length, peak, RMS
 // and samples at full scale at every width over many read blocks; no level
-// for silence, and none for a damaged file.
+// for silence, none for a damaged file or one that is not WAVE.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -46,6 +46,8 @@ TEST(RecordingInspector, LevelsAtEveryWidthOverManyBlocks) {
     const toolkit::RecordingSummary cut = inspectRecording(dir / "silent.wav");
     EXPECT_EQ(cut.status, Status::Incomplete);
     EXPECT_FALSE(cut.levels);
+    ::truncate((dir / "silent.wav").c_str(), 11);
+    EXPECT_EQ(inspectRecording(dir / "silent.wav").status, Status::Invalid);
 }
 
 }  // namespace
