@@ -12,9 +12,9 @@
 
 #include "EventLine.h"
 #include "RecordingArchive.h"
-#include "RecordingInspector.h"
 #include "StopSignals.h"
 #include "platform/files/NSFileManager.h"
+#include "platform/media/wave/WaveFileReader.h"
 #include "platform/notify/NotifyObserver.h"
 
 namespace containing_app {
@@ -30,9 +30,11 @@ Event handle(const platform::Notification& notification, const std::string& reco
     event.notification = notification;
     event.kind = notification.name == kEndSignal ? "end" : "start";
     if (event.kind == "end") {
-        OpenRecording recording(recordingPath);
-        event.recording = recording.report();
-        if (archive && recording.report().status == RecordingReport::Status::Complete)
+        // The copy is taken through the descriptor that was inspected, so a
+        // file swapped in at the path meanwhile is never the one kept.
+        const media::wave::WaveFileReader recording(recordingPath);
+        event.recording = toolkit::recordingFromFile(recording, recordingPath);
+        if (archive && event.recording->status == RecordingReport::Status::Complete)
             event.keep = archive->keep(recording.fd(), std::chrono::system_clock::to_time_t(event.time));
     }
     return event;

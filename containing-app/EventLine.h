@@ -7,10 +7,14 @@
 #include <string>
 
 #include "RecordingArchive.h"
-#include "RecordingInspector.h"
 #include "platform/notify/CFNotificationCenter.h"
+#include "toolkit/RecordingJson.h"
 
 namespace containing_app {
+
+// What the app found at the shared recording's path, in the JSON shape the
+// host's summary shares: "path" is left empty when no file is there.
+using RecordingReport = toolkit::RecordingSummary;
 
 struct Event {
     std::chrono::system_clock::time_point time;

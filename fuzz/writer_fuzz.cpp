@@ -1,8 +1,11 @@
 // Appends sample buffers with arbitrary stream descriptions, frame counts and
 // data sizes to a writer, interleaved with the other requests a recorder
 // makes (finish, release unfinished), writing into a private temporary
-// directory. Every data block is its own allocation of exactly the size its
-// AudioBuffer states, so any read past it is caught.
+// directory, then reads the file back through the WAVE reader, which must
+// find a finished file complete and holding every frame written. Every data
+// block is its own allocation of exactly the size its AudioBuffer states, so
+// any read past it is caught. One input in four is instead a file's first
+// bytes for the header reader.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
@@ -15,18 +18,11 @@
 
 #include "platform/media/AVAssetWriter.h"
 #include "platform/media/AVAssetWriterInput.h"
+#include "platform/media/wave/WaveFileReader.h"
 
 namespace {
 
-std::string& workDir() {
-    static std::string dir;
-    return dir;
-}
-
-void removeWorkDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(workDir(), ec);
-}
+std::string workDir;
 
 NSDictionary settings(FuzzedDataProvider& in) {
     static constexpr uint64_t kRates[] = {8000, 22050, 44100, 48000, 96000, 1, 4294967295u};
@@ -65,17 +61,24 @@ AudioStreamBasicDescription description(FuzzedDataProvider& in) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/writer-fuzz-XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-    workDir() = pattern;
-    std::atexit(removeWorkDir);
+    workDir = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/writer-fuzz-XXXXXX";
+    if (::mkdtemp(workDir.data()) == nullptr) std::abort();
+    std::atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(workDir, ignored);
+    });
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
+    if (in.ConsumeIntegralInRange(0, 3) == 0) {
+        const uint64_t fileBytes = in.ConsumeIntegral<uint64_t>();
+        media::wave::readHeader(in.ConsumeRemainingBytes<uint8_t>(), fileBytes);
+        return 0;
+    }
     static uint64_t counter = 0;
-    const std::string path = workDir() + "/f" + std::to_string(counter++) + ".wav";
+    const std::string path = workDir + "/f" + std::to_string(counter++) + ".wav";
 
     auto writer = AVAssetWriter::assetWriterWithURL(NSURL(path), AVFileTypeWAVE, nullptr);
     auto input = AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, settings(in));
@@ -86,14 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     std::vector<std::vector<uint8_t>> blocks;
+    bool finished = false;
     while (input && in.remaining_bytes() > 0) {
         const int action = in.ConsumeIntegralInRange(0, 15);
-        if (action == 0) {
-            if (writer) writer->finishWriting();
-            continue;
-        }
-        if (action == 1) {
-            input->appendSampleBuffer(nullptr);
+        if (action <= 1) {
+            if (action == 0 && writer) finished |= writer->finishWriting();
+            if (action == 1) input->appendSampleBuffer(nullptr);
             continue;
         }
         CMSampleBuffer buffer;
@@ -102,8 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else if (action != 3) {
             buffer.formatDescription = CMFormatDescription{CMMediaType::Audio, description(in)};
         }
-        const size_t count = in.ConsumeIntegralInRange<size_t>(0, 9);
-        blocks.assign(count, {});
+        blocks.assign(in.ConsumeIntegralInRange<size_t>(0, 9), {});
         for (auto& block : blocks) {
             block = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 4096));
             buffer.audioBuffers.push_back(AudioBuffer{in.ConsumeIntegralInRange<uint32_t>(0, 9),
@@ -114,9 +114,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                              : in.ConsumeIntegral<CMItemCount>();
         input->appendSampleBuffer(&buffer);
     }
-    if (writer && in.ConsumeBool()) writer->finishWriting();
+    if (writer && in.ConsumeBool()) finished |= writer->finishWriting();
+    const uint64_t framesWritten = writer ? writer->writtenFrameCount() : 0;
     input.reset();
     writer.reset();
+
+    // Read back: a finished writer's file is complete and holds every frame written.
+    media::wave::WaveFileReader file(path);
+    std::vector<int32_t> samples(4096);
+    while (file.readSamples(samples) > 0) {
+    }
+    if (finished && (file.status() != media::wave::WaveStatus::Complete || file.description().frames() != framesWritten))
+        std::abort();
     ::unlink(path.c_str());
     return 0;
 }

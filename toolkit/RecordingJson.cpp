@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/media/wave/WaveFileReader.h"
+
 namespace toolkit {
 namespace {
 
@@ -31,6 +33,29 @@ const char* statusName(Status status) {
     for (const auto& [known, name] : kStatusNames)
         if (known == status) return name;
     return "invalid";
+}
+
+RecordingSummary recordingFromFile(const media::wave::WaveFileReader& file, const std::string& path) {
+    using media::wave::WaveStatus;
+    RecordingSummary r;
+    switch (file.status()) {
+        case WaveStatus::Missing: r.status = Status::Missing; r.error = "no recording at " + path; return r;
+        case WaveStatus::Unreadable:
+        case WaveStatus::NotWave: r.status = Status::Invalid; break;
+        case WaveStatus::Incomplete: r.status = Status::Incomplete; break;
+        case WaveStatus::Complete: r.status = Status::Complete; break;
+    }
+    const media::wave::WaveDescription& d = file.description();
+    r.path = path;
+    r.error = file.problem();
+    r.fileBytes = file.fileBytes();
+    r.container = d.rf64 ? "RF64" : "RIFF";
+    r.sampleRate = d.sampleRate;
+    r.channels = d.channels;
+    r.bitsPerSample = d.bitsPerSample;
+    r.frames = d.frames();
+    r.durationSeconds = d.sampleRate > 0 ? static_cast<double>(r.frames) / d.sampleRate : 0;
+    return r;
 }
 
 nlohmann::ordered_json recordingJson(const RecordingSummary& r) {

@@ -16,6 +16,10 @@
 
 #include <nlohmann/json.hpp>
 
+namespace media::wave {
+class WaveFileReader;
+}
+
 namespace toolkit {
 
 struct RecordingLevels {
@@ -47,6 +51,9 @@ struct RecordingSummary {
 };
 
 const char* statusName(RecordingSummary::Status status);
+
+// What `file`, opened from `path`, is and holds, in this shape (no levels).
+RecordingSummary recordingFromFile(const media::wave::WaveFileReader& file, const std::string& path);
 
 nlohmann::ordered_json recordingJson(const RecordingSummary& recording);
 

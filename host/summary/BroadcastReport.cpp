@@ -51,7 +51,7 @@ void printTextSummary(const RunReport& report, std::ostream& out) {
         } else if (facts.status == Status::Missing) {
             out << "  recording  none produced (expected at " << report.recordingPath << ")\n";
         } else {
-            out << "  recording  unreadable: " << facts.error << "\n";
+            out << "  recording  " << toolkit::statusName(facts.status) << ": " << facts.error << "\n";
         }
     }
 }

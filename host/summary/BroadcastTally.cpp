@@ -1,7 +1,5 @@
 #include "BroadcastTally.h"
 
-#include <stdexcept>
-
 #include "host/progress/BufferLevel.h"
 
 namespace host {
@@ -52,14 +50,7 @@ void BroadcastTally::broadcastEnded(int, bool withError) {
     if (!now || now == lastSeen_) {
         recording.error = "the broadcast handed over no recording";
     } else {
-        try {
-            recording = inspectRecording(report_.recordingPath);
-        } catch (const std::runtime_error& error) {
-            recording.status = toolkit::RecordingSummary::Status::Invalid;
-            recording.path = report_.recordingPath;
-            recording.error = error.what();
-            recording.fileBytes = static_cast<uint64_t>(now->size);
-        }
+        recording = inspectRecording(report_.recordingPath);
     }
     lastSeen_ = now;
     if (progress_ != nullptr) progress_->update(state_, true);

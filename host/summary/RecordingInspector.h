@@ -1,7 +1,7 @@
 #pragma once
 // Looks at the shared recording after a broadcast: whether a new file is
 // there, and what it holds (format, length, peak and RMS level), read back
-// with libsndfile.
+// through the platform's WAVE reader.
 
 #include <cstdint>
 #include <optional>
@@ -24,8 +24,8 @@ struct FileIdentity {
 std::optional<FileIdentity> identifyFile(const std::string& path);
 
 // The recording at `path` as the programs' shared JSON shape describes it:
-// complete, with its format, length and levels (peak and RMS in dBFS, none
-// for digital silence).
+// whether it is complete and, when it is, its format, length and levels
+// (peak and RMS in dBFS, none for digital silence).
 toolkit::RecordingSummary inspectRecording(const std::string& path);
 
 }  // namespace host

@@ -34,11 +34,11 @@ TEST(RateChanges, DurationAndPitchSurviveResampling) {
     for (double rate : rates) appendSine(*r.input, rate, 2, 0.5);
     ASSERT_TRUE(r.writer->finishWriting());
 
-    const SoundFile sf = readSoundFile(dir / "rates.wav");
-    ASSERT_TRUE(sf.opened);
-    EXPECT_EQ(sf.info.samplerate, 48000);
-    EXPECT_NEAR(static_cast<double>(sf.info.frames), 5 * 24000.0, 1024.0);
-    EXPECT_EQ(r.writer->writtenFrameCount(), static_cast<uint64_t>(sf.info.frames));
+    const WaveReadBack sf = readWave(dir / "rates.wav");
+    ASSERT_EQ(sf.status, WaveStatus::Complete);
+    EXPECT_EQ(sf.description.sampleRate, 48000u);
+    EXPECT_NEAR(static_cast<double>(sf.frames()), 5 * 24000.0, 1024.0);
+    EXPECT_EQ(r.writer->writtenFrameCount(), sf.frames());
     // Each half second, away from the joins, is still a 1 kHz sine at its level.
     for (int segment = 0; segment < 5; ++segment) {
         SCOPED_TRACE(rates[segment]);
@@ -56,8 +56,8 @@ TEST(RateChanges, ARecordingEndingResampledIsFlushedAtFinish) {
     Recording r = startRecording(dir / "tail.wav", 48000, 16, 1);
     appendSine(*r.input, 44100, 1, 1.0);
     ASSERT_TRUE(r.writer->finishWriting());
-    const SoundFile sf = readSoundFile(dir / "tail.wav");
-    EXPECT_NEAR(static_cast<double>(sf.info.frames), 48000.0, 64.0);
+    const WaveReadBack sf = readWave(dir / "tail.wav");
+    EXPECT_NEAR(static_cast<double>(sf.frames()), 48000.0, 64.0);
     EXPECT_NEAR(measuredFrequency(sf.channel(0, 1000, 47000), 48000), kTone, 1.0);
 }
 
@@ -88,8 +88,8 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
         Recording r = startRecording(path, 48000, 16, c.fileChannels);
         for (const Buffer& b : c.buffers) ASSERT_TRUE(r.append16(b.samples, b.channels));
         ASSERT_TRUE(r.writer->finishWriting());
-        const SoundFile sf = readSoundFile(path);
-        ASSERT_EQ(sf.info.channels, static_cast<int>(c.fileChannels));
+        const WaveReadBack sf = readWave(path);
+        ASSERT_EQ(sf.description.channels, c.fileChannels);
         std::vector<int32_t> got;
         for (int32_t v : sf.samples) got.push_back(v >> 16);
         EXPECT_EQ(got, c.expected);
@@ -137,7 +137,7 @@ TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
             ASSERT_TRUE(r.input->appendSampleBuffer(makeAudioBuffer(description, kFrames, {bytes})->ref()));
         }
         ASSERT_TRUE(r.writer->finishWriting());
-        EXPECT_EQ(readSoundFile(path).samples, expected);
+        EXPECT_EQ(readWave(path).samples, expected);
         EXPECT_EQ(r.input->clippedSampleCount(), 0u);
     }
 }
@@ -159,8 +159,8 @@ TEST(CombinedChanges, RateAndChannelsAndLayoutTogether) {
     ASSERT_TRUE(r.input->appendSampleBuffer(makeAudioBuffer(planarBigEndian, 12000, {plane, plane})->ref()));
     ASSERT_TRUE(r.writer->finishWriting());
 
-    const SoundFile sf = readSoundFile(dir / "mixed.wav");
-    EXPECT_NEAR(static_cast<double>(sf.info.frames), 48000.0, 1024.0);
+    const WaveReadBack sf = readWave(dir / "mixed.wav");
+    EXPECT_NEAR(static_cast<double>(sf.frames()), 48000.0, 1024.0);
     for (int segment = 0; segment < 4; ++segment) {
         const size_t from = static_cast<size_t>(segment) * 12000 + 1500;
         for (int channel : {0, 1})

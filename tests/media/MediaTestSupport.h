@@ -1,8 +1,7 @@
 #pragma once
 // Helpers for the media writer tests: output settings, a writer set up the
-// way the recorder does it, and reading the files back.
-
-#include <sndfile.h>
+// way the recorder does it, and reading the files back through the
+// project's reader (tests/support/WaveFiles.h).
 
 #include <cmath>
 #include <cstdint>
@@ -16,11 +15,15 @@
 #include "platform/media/AVAudioSettings.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/TestBuffers.h"
+#include "tests/support/WaveFiles.h"
 
 namespace mediatest {
 
+using media::wave::WaveStatus;
 using testing_support::makeAudioBuffer;
+using testing_support::readWave;
 using testing_support::TempDirectory;
+using testing_support::WaveReadBack;
 
 inline NSDictionary settingsFor(uint64_t rate, uint32_t bits, uint64_t channels) {
     return NSDictionary{{std::string(AVFormatIDKey), NSNumber::numberWithUnsignedInt(0x6C70636D)},
@@ -53,36 +56,6 @@ inline Recording startRecording(const std::string& path, uint64_t rate, uint32_t
         r.writer->startSessionAtSourceTime(kCMTimeZero);
     }
     return r;
-}
-
-struct SoundFile {
-    bool opened = false;
-    SF_INFO info{};
-    std::vector<int32_t> samples;  // as libsndfile scales them to int
-    std::vector<double> reals;     // full scale +-1
-
-    // Channel `channel` of frames [from, to).
-    std::vector<double> channel(int channel, size_t from, size_t to) const {
-        std::vector<double> out;
-        for (size_t f = from; f < to && f < static_cast<size_t>(info.frames); ++f)
-            out.push_back(reals[f * static_cast<size_t>(info.channels) + static_cast<size_t>(channel)]);
-        return out;
-    }
-};
-
-inline SoundFile readSoundFile(const std::string& path) {
-    SoundFile out;
-    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &out.info);
-    if (f == nullptr) return out;
-    out.opened = true;
-    out.samples.resize(static_cast<size_t>(out.info.frames) * static_cast<size_t>(out.info.channels));
-    out.reals.resize(out.samples.size());
-    sf_readf_int(f, out.samples.data(), out.info.frames);
-    sf_seek(f, 0, SEEK_SET);
-    sf_command(f, SFC_SET_NORM_DOUBLE, nullptr, SF_TRUE);
-    sf_readf_double(f, out.reals.data(), out.info.frames);
-    sf_close(f);
-    return out;
 }
 
 // The first `count` bytes of a file (fewer if it is shorter).

@@ -1,8 +1,10 @@
-// Golden bytes of the WAVE header in its plain, extensible and promoted
-// (RF64) forms, written into the middle of a buffer whose guard bytes must survive.
+// The WAVE header both ways: golden bytes of every form the writer makes,
+// read back as written, and the reader's verdict on a header with one bad
+// field per case.
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "platform/media/wave/WaveHeader.h"
@@ -11,6 +13,7 @@ namespace {
 
 using media::WaveFormat;
 namespace wave = media::wave;
+using wave::WaveStatus;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint8_t kSentinel = 0xA5;
@@ -32,12 +35,20 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return out;
 }
 
+void put(Bytes& b, size_t at, uint64_t v, int width = 4) {
+    for (int i = 0; i < width; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+uint64_t fileBytesFor(const WaveFormat& format, uint64_t dataBytes) {
+    return wave::headerSize(format) + dataBytes + (dataBytes & 1);
+}
+
 // The reserved chunk a plain header keeps for its promotion to RF64.
 const Bytes kJunk = concat({{'J', 'U', 'N', 'K', 28, 0, 0, 0}, Bytes(28, 0)});
 const Bytes kStereo16At44100 = {'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0,  // 44100
                                 0x10, 0xB1, 0x02, 0, 4, 0, 16, 0};                              // 176400 B/s
 
-TEST(WaveHeader, GoldenBytesOfEveryForm) {
+TEST(WaveHeader, GoldenBytesOfEveryFormAreReadBackAsWritten) {
     struct Case {
         const char* name;
         WaveFormat format;
@@ -48,17 +59,13 @@ TEST(WaveHeader, GoldenBytesOfEveryForm) {
         {"16-bit stereo is plain PCM", {44100, 2, 16}, 1000,
          concat({{'R', 'I', 'F', 'F', 0x30, 0x04, 0, 0, 'W', 'A', 'V', 'E'},  // 80 - 8 + 1000
                  kJunk, kStereo16At44100, {'d', 'a', 't', 'a', 0xE8, 0x03, 0, 0}})},
-        {"24-bit six channels is extensible", {48000, 6, 24}, 0,
-         concat({{'R', 'I', 'F', 'F', 96, 0, 0, 0, 'W', 'A', 'V', 'E'}, kJunk,
+        {"24-bit six channels is extensible", {48000, 6, 24}, 18,
+         concat({{'R', 'I', 'F', 'F', 114, 0, 0, 0, 'W', 'A', 'V', 'E'}, kJunk,
                  {'f', 'm', 't', ' ', 40, 0, 0, 0, 0xFE, 0xFF, 6, 0, 0x80, 0xBB, 0, 0,  // 48000
                   0x00, 0x2F, 0x0D, 0, 18, 0, 24, 0,                                    // 864000 B/s
                   22, 0, 24, 0, 0x3F, 0, 0, 0,  // cbSize, valid bits, 5.1 speaker mask
                   0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71},
-                 {'d', 'a', 't', 'a', 0, 0, 0, 0}})},
-        {"odd data size counts the pad byte in the RIFF size only", {8000, 1, 8}, 3,
-         concat({{'R', 'I', 'F', 'F', 76, 0, 0, 0, 'W', 'A', 'V', 'E'}, kJunk,  // 80 - 8 + 3 + 1
-                 {'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0},
-                 {'d', 'a', 't', 'a', 3, 0, 0, 0}})},
+                 {'d', 'a', 't', 'a', 18, 0, 0, 0}})},
         {"past the RIFF limit it becomes RF64 in place", {44100, 2, 16}, uint64_t{1} << 32,
          concat({{'R', 'F', '6', '4', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E', 'd', 's', '6', '4', 28, 0, 0, 0},
                  {0x48, 0, 0, 0, 1, 0, 0, 0},  // RIFF size 2^32 + 72
@@ -70,40 +77,65 @@ TEST(WaveHeader, GoldenBytesOfEveryForm) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(headerBytes(c.format, c.dataBytes), c.expected);
+        const auto r = wave::readHeader(c.expected, fileBytesFor(c.format, c.dataBytes));
+        ASSERT_EQ(r.status, WaveStatus::Complete) << r.problem;
+        const wave::WaveDescription& d = r.description;
+        EXPECT_EQ((WaveFormat{d.sampleRate, d.channels, d.bitsPerSample}), c.format);
+        EXPECT_EQ(d.sampleFormat, wave::kFormatTagPCM);
+        EXPECT_EQ(d.rf64, c.expected[1] == 'F');
+        EXPECT_EQ(d.dataOffset, c.expected.size());
+        EXPECT_EQ(d.frames(), c.dataBytes / c.format.blockAlign());
     }
+    Bytes small(wave::headerSize({48000, 2, 16}) - 1, kSentinel);
+    EXPECT_FALSE(wave::writeHeader(small, {48000, 2, 16}, 0));
+    EXPECT_EQ(small, Bytes(small.size(), kSentinel)) << "a missized buffer gets nothing";
 }
 
-TEST(WaveHeader, PromotionHappensExactlyWhereTheRiffSizeStopsFitting) {
-    const WaveFormat format{48000, 2, 16};
-    const uint64_t lastPlain = 0xFFFFFFFEull - (wave::headerSize(format) - 8);
-    EXPECT_FALSE(wave::needsRF64(format, lastPlain));
-    EXPECT_TRUE(wave::needsRF64(format, lastPlain + 1));
-    const Bytes plain = headerBytes(format, lastPlain);
-    EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 8), (Bytes{'R', 'I', 'F', 'F', 0xFE, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(headerBytes(format, lastPlain + 1)[1], 'F');
-
-    // The pad byte of odd-sized data counts towards the limit.
-    const WaveFormat mono8{8000, 1, 8};
-    const uint64_t evenEdge = 0xFFFFFFFEull - (wave::headerSize(mono8) - 8);
-    ASSERT_EQ(evenEdge % 2, 0u);
-    EXPECT_EQ(wave::riffSizeFor(mono8, evenEdge - 1), 0xFFFFFFFEull);
-    EXPECT_FALSE(wave::needsRF64(mono8, evenEdge));
-    EXPECT_EQ(wave::riffSizeFor(mono8, evenEdge + 1), 0x100000000ull);
-    EXPECT_TRUE(wave::needsRF64(mono8, evenEdge + 1));
-}
-
-TEST(WaveHeader, ExtensibleChoiceChannelMasksAndAMissizedBuffer) {
-    EXPECT_FALSE(wave::usesExtensibleFormat({48000, 2, 16}));
-    EXPECT_FALSE(wave::usesExtensibleFormat({48000, 1, 8}));
-    EXPECT_TRUE(wave::usesExtensibleFormat({48000, 2, 24}));
-    EXPECT_TRUE(wave::usesExtensibleFormat({48000, 3, 16}));
-    const std::vector<std::pair<uint16_t, uint32_t>> masks = {{1, 0x4}, {2, 0x3}, {3, 0}, {4, 0x33}, {5, 0}, {6, 0x3F}, {8, 0x63F}};
-    for (const auto& [channels, mask] : masks) EXPECT_EQ(wave::channelMaskFor(channels), mask) << channels;
-
-    const WaveFormat format{48000, 2, 16};
-    Bytes small(wave::headerSize(format) - 1, kSentinel);
-    EXPECT_FALSE(wave::writeHeader(small, format, 0));
-    EXPECT_EQ(small, Bytes(small.size(), kSentinel)) << "nothing written";
+TEST(WaveHeader, OneBadFieldIsNeverComplete) {
+    const WaveFormat plain{44100, 2, 16}, mono8{8000, 1, 8}, wide{48000, 6, 24};
+    const uint64_t big = uint64_t{1} << 32;
+    struct Case {
+        const char* name;
+        WaveFormat format;
+        uint64_t dataBytes;
+        std::function<void(Bytes&, uint64_t&)> damage;
+        WaveStatus status;
+        const char* problem;
+    };
+    const std::vector<Case> cases = {
+        {"bytes after the claimed end", plain, 1000, [](Bytes&, uint64_t& n) { n += 4; }, WaveStatus::Incomplete, "not finished"},
+        {"file cut short", plain, 1000, [](Bytes&, uint64_t& n) { n -= 2; }, WaveStatus::Incomplete, "cut short"},
+        {"not RIFF", plain, 1000, [](Bytes& b, uint64_t&) { b[3] = 'X'; }, WaveStatus::NotWave, "not a RIFF"},
+        {"not WAVE", plain, 1000, [](Bytes& b, uint64_t&) { b[8] = 'A'; }, WaveStatus::NotWave, "not a RIFF"},
+        {"data past the end", plain, 1000, [](Bytes& b, uint64_t&) { put(b, 76, 1002); }, WaveStatus::Incomplete, "data chunk claims 1002"},
+        {"data of part of a frame", plain, 1000, [](Bytes& b, uint64_t&) { put(b, 76, 998); }, WaveStatus::Incomplete, "inside a frame"},
+        {"fmt chunk too small", plain, 1000, [](Bytes& b, uint64_t&) { put(b, 52, 14); }, WaveStatus::NotWave, "too small"},
+        {"no channels", plain, 1000, [](Bytes& b, uint64_t&) { put(b, 58, 0, 2); }, WaveStatus::NotWave, "zero channels"},
+        {"no fmt chunk", plain, 1000, [](Bytes& b, uint64_t&) { b[50] = 'x'; }, WaveStatus::NotWave, "before the fmt"},
+        {"no data chunk", plain, 1000, [](Bytes& b, uint64_t&) { b[75] = 'x'; }, WaveStatus::Incomplete, "no data chunk"},
+        {"a chunk past the end", plain, 1000, [](Bytes& b, uint64_t&) { put(b, 16, 0xFFFFFFF0u); }, WaveStatus::Incomplete, "JUNK chunk claims"},
+        {"pad byte missing", mono8, 3, [](Bytes& b, uint64_t& n) { put(b, 4, 75), --n; }, WaveStatus::Incomplete, "pad byte"},
+        {"extensible fmt chunk too small", wide, 180, [](Bytes& b, uint64_t&) { put(b, 52, 16); }, WaveStatus::NotWave, "too small"},
+        {"RF64 cut short", plain, big, [](Bytes&, uint64_t& n) { n -= 2; }, WaveStatus::Incomplete, "cut short"},
+        {"RF64 RIFF size out of range", plain, big, [](Bytes& b, uint64_t&) { put(b, 20, UINT64_MAX, 8); }, WaveStatus::NotWave, "out of range"},
+        {"RF64 data past the end", plain, big, [](Bytes& b, uint64_t&) { put(b, 28, UINT64_MAX - 3, 8); }, WaveStatus::Incomplete, "data chunk claims"},
+        {"RF64 without ds64", plain, big, [](Bytes& b, uint64_t&) { b[12] = 'J'; }, WaveStatus::NotWave, "ds64"},
+        {"header beyond the bytes given", plain, 1000, [](Bytes& b, uint64_t&) { b.resize(60); }, WaveStatus::NotWave, "past the header"},
+        {"shorter than a header", plain, 0, [](Bytes&, uint64_t& n) { n = 11; }, WaveStatus::NotWave, "too short"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes head = headerBytes(c.format, c.dataBytes);
+        uint64_t fileBytes = fileBytesFor(c.format, c.dataBytes);
+        c.damage(head, fileBytes);
+        const auto r = wave::readHeader(head, fileBytes);
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_NE(r.problem.find(c.problem), std::string::npos) << r.problem;
+    }
+    // A subtype that is not a known format tag's GUID leaves the sample format unknown.
+    Bytes foreign = headerBytes(wide, 180);
+    foreign[90] ^= 1;
+    EXPECT_EQ(wave::readHeader(foreign, fileBytesFor(wide, 180)).description.sampleFormat, 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
-// Serialisation of the WAVE header as pure functions on byte buffers.
+// The WAVE header as pure functions on byte buffers: the writer's
+// serialisation and the reader's parse, side by side.
 //
 // Layout written by this system (header bytes, then the sample data):
 //   "RIFF" <size> "WAVE"
@@ -15,12 +16,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "WaveFormat.h"
 
 namespace media::wave {
 
 inline constexpr uint16_t kFormatTagPCM = 0x0001;
+inline constexpr uint16_t kFormatTagFloat = 0x0003;
 inline constexpr uint16_t kFormatTagExtensible = 0xFFFE;
 inline constexpr size_t kReservedChunkBytes = 36;  // "JUNK"/"ds64", size, 28 payload bytes
 inline constexpr uint32_t kSizeUnknown32 = 0xFFFFFFFFu;
@@ -41,5 +44,36 @@ bool needsRF64(const WaveFormat& format, uint64_t dataBytes);
 // Writes the header for `dataBytes` of samples into `out`, which must hold
 // exactly headerSize(format) bytes; returns false (writing nothing) otherwise.
 bool writeHeader(std::span<uint8_t> out, const WaveFormat& format, uint64_t dataBytes);
+
+// How a file stands, from nothing there to a complete WAVE file. The header
+// parse gives the last three; the file reader adds the first two.
+enum class WaveStatus { Missing, Unreadable, NotWave, Incomplete, Complete };
+
+// What a RIFF or RF64 WAVE header says; sizes come from ds64 in RF64.
+struct WaveDescription {
+    bool rf64 = false;
+    uint16_t formatTag = 0;     // as stored: PCM, float, extensible, ...
+    uint16_t sampleFormat = 0;  // PCM or float: the tag, or the extensible subtype's; 0 if unknown
+    uint16_t channels = 0;
+    uint32_t sampleRate = 0;
+    uint16_t blockAlign = 0;    // bytes of one frame
+    uint16_t bitsPerSample = 0;
+    uint64_t dataOffset = 0;    // where the first sample is
+    uint64_t dataBytes = 0;
+    uint64_t frames() const { return blockAlign == 0 ? 0 : dataBytes / blockAlign; }
+};
+
+struct WaveHeaderReading {
+    WaveStatus status = WaveStatus::NotWave;
+    std::string problem;  // why it is not complete
+    WaveDescription description;
+};
+
+// Reads the header of a file `fileBytes` long from `head`, its first bytes
+// (up to the first sample at least, or the whole file). Complete means the
+// sizes agree with the length: the RIFF size covers the file exactly, every
+// chunk up to the data fits, the data chunk (and the pad byte after odd data)
+// fits, and it holds whole frames. Chunks after the data are not read.
+WaveHeaderReading readHeader(std::span<const uint8_t> head, uint64_t fileBytes);
 
 }  // namespace media::wave
