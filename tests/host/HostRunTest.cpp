@@ -10,7 +10,7 @@
 
 #include "FakeHandler.h"
 #include "TestSupport.h"
-#include "platform/broadcast/NSExtension.h"
+#include "host/HostMain.h"
 #include "platform/files/NSFileManager.h"
 
 namespace host {
@@ -59,7 +59,7 @@ protected:
         for (std::string& arg : args) argv.push_back(arg.data());
         ::testing::internal::CaptureStdout();
         ::testing::internal::CaptureStderr();
-        const int status = platform::runBroadcastHost(static_cast<int>(argv.size()), argv.data(), bundle());
+        const int status = runBroadcastHost(static_cast<int>(argv.size()), argv.data(), bundle());
         out = ::testing::internal::GetCapturedStdout();
         err = ::testing::internal::GetCapturedStderr();
         return status;
@@ -182,7 +182,7 @@ TEST_F(HostRun, UnusableContainerRootsAndTemporaryDirectoriesAreRefusedUpFront) 
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(platform::runBroadcastHost(static_cast<int>(argv.size()), argv.data(), bundle()), 6);
+        EXPECT_EQ(runBroadcastHost(static_cast<int>(argv.size()), argv.data(), bundle()), 6);
         const std::string error = ::testing::internal::GetCapturedStderr();
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
         if (c.variable != nullptr) saved != nullptr ? ::setenv(c.variable, previous.c_str(), 1) : ::unsetenv(c.variable);
