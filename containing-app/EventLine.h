@@ -8,7 +8,7 @@
 
 #include "RecordingArchive.h"
 #include "RecordingInspector.h"
-#include "platform/notify/CFNotificationCenter.h"
+#include "platform/notify/Notification.h"
 
 namespace containing_app {
 
