@@ -16,6 +16,7 @@
 #include "platform/files/NSFileManager.h"
 #include "platform/media/wave/WaveFileReader.h"
 #include "platform/notify/NotifyObserver.h"
+#include "toolkit/SharedNames.h"
 
 namespace containing_app {
 
@@ -28,7 +29,7 @@ Event handle(const platform::Notification& notification, const std::string& reco
     Event event;
     event.time = std::chrono::system_clock::now();
     event.notification = notification;
-    event.kind = notification.name == kEndSignal ? "end" : "start";
+    event.kind = notification.name == shared::kEndSignal ? "end" : "start";
     if (event.kind == "end") {
         // The copy is taken through the descriptor that was inspected, so a
         // file swapped in at the path meanwhile is never the one kept.
@@ -48,24 +49,20 @@ int pollTimeoutMs(Clock::time_point deadline) {
 
 }  // namespace
 
-std::string sharedRecordingPath(const AppOptions& options) {
-    const std::string root = options.containerRoot ? *options.containerRoot : platform::appGroupContainerRoot();
-    return root + "/" + kAppGroup + "/" + kRecordingName;
-}
-
 int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream& err) {
     StopSignals stop;
     std::optional<platform::NotifyObserver> observer;
     try {
-        observer.emplace(std::vector<std::string>{kStartSignal, kEndSignal});
+        observer.emplace(std::vector<std::string>{std::string(shared::kStartSignal), std::string(shared::kEndSignal)});
     } catch (const platform::NotifyBusError& error) {
         err << "containing-app: error: cannot receive the extension's signals: " << error.what() << "\n";
         return kExitNoSessionBus;
     }
-    const std::string recordingPath = sharedRecordingPath(options);
+    const std::string recordingPath = shared::sharedRecordingPath(
+        options.containerRoot ? *options.containerRoot : platform::appGroupContainerRoot());
     std::optional<RecordingArchive> archive;
     if (options.keepDirectory) archive.emplace(*options.keepDirectory);
-    err << "containing-app: waiting for " << kStartSignal << " and " << kEndSignal << "; recording at "
+    err << "containing-app: waiting for " << shared::kStartSignal << " and " << shared::kEndSignal << "; recording at "
         << recordingPath << std::endl;
 
     // The idle timeout restarts with every signal; without one we wait forever.

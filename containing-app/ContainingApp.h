@@ -10,14 +10,6 @@
 
 namespace containing_app {
 
-inline constexpr const char* kStartSignal = "com.sorvane.recordBroadcastStart";
-inline constexpr const char* kEndSignal = "com.sorvane.recordBroadcastEnd";
-inline constexpr const char* kAppGroup = "group.tolvix";
-inline constexpr const char* kRecordingName = "NewRecording.wav";
-
-// Where the extension leaves its recording for the given options.
-std::string sharedRecordingPath(const AppOptions& options);
-
 // Runs until --count end signals, --timeout, SIGINT/SIGTERM or a failure;
 // event lines go to `out`, diagnostics to `err`. Returns the exit status.
 int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream& err);

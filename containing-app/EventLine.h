@@ -7,7 +7,7 @@
 #include <string>
 
 #include "RecordingArchive.h"
-#include "platform/notify/CFNotificationCenter.h"
+#include "platform/notify/Notification.h"
 #include "toolkit/RecordingJson.h"
 
 namespace containing_app {

@@ -1,8 +1,9 @@
 // The extension's bundle declaration: its name, its principal class, the
 // application group it shares with its containing app, and its identifier.
 
+#include "ExtensionBundle.h"
+
 #include "SampleHandler.h"
-#include "platform/broadcast/NSExtension.h"
 
 namespace {
 

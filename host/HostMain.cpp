@@ -8,9 +8,10 @@
 #include <filesystem>
 #include <iostream>
 
+#include "HostMain.h"
+
 #include "HostError.h"
 #include "HostWarnings.h"
-#include "SharedRecording.h"
 #include "StopSignals.h"
 #include "cli/CommandLine.h"
 #include "progress/ProgressLine.h"
@@ -19,9 +20,9 @@
 #include "scenario/ScenarioParser.h"
 #include "scenario/ScenarioRunner.h"
 #include "summary/BroadcastTally.h"
-#include "platform/broadcast/NSExtension.h"
 #include "platform/files/NSFileManager.h"
 #include "platform/log/NSLog.h"
+#include "toolkit/SharedNames.h"
 
 namespace host {
 namespace {
@@ -119,7 +120,7 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     std::optional<ProgressLine> progress;
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
     ProgressLine* progressLine = progress ? &*progress : nullptr;
-    BroadcastTally tally(sharedRecordingPath(bundle), progressLine);
+    BroadcastTally tally(shared::sharedRecordingPath(platform::appGroupContainerRoot()), progressLine);
     const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
     const auto say = [&](const std::string& line) {
         if (progressLine != nullptr)
@@ -128,6 +129,9 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
             std::cerr << line << std::endl;
     };
     RunOutcome outcome;
+    // Installed until the host returns: a second signal while the broadcast
+    // finishes, or while the summary is made, aborts at once (128 + signal).
+    StopSignals stopSignals;
     {
         LogRoute route(options->quiet, progressLine,
                        [&](std::string_view message) { say(program + ": warning: " + std::string(message)); });
@@ -135,7 +139,6 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
         if (!options->quiet)
             runOptions.stopping = [&] { say(program + ": stopping: finishing the broadcast (Ctrl-C again to abort)"); };
         ScenarioRunner runner(bundle.makePrincipalClass, tally, std::move(runOptions));
-        StopSignals stopSignals;
         try {
             outcome = runner.run(prepared);
         } catch (...) {
@@ -159,15 +162,15 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
 }  // namespace
 }  // namespace host
 
-int platform::runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle) {
+int host::runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle) {
     const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
     try {
-        return host::run(argc, argv, bundle);
-    } catch (const host::HostError& error) {
+        return run(argc, argv, bundle);
+    } catch (const HostError& error) {
         std::cerr << program << ": error: " << error.what() << "\n";
         return static_cast<int>(error.code());
     } catch (const std::exception& error) {
         std::cerr << program << ": internal error: " << error.what() << "\n";
-        return static_cast<int>(host::ExitCode::Internal);
+        return static_cast<int>(ExitCode::Internal);
     }
 }

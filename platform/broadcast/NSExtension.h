@@ -1,5 +1,6 @@
 #pragma once
-// The extension's bundle declaration and the process entry that hosts it.
+// The extension's bundle declaration and the process entry that prepares a
+// process to host it.
 
 #include <memory>
 #include <string>
@@ -17,15 +18,17 @@ struct NSExtensionBundle {
     std::string bundleIdentifier;
 };
 
-// Defined by the extension: its bundle declaration.
-const NSExtensionBundle& NSExtensionMainBundle();
-
-// The process entry: prepares the platform services (log, notify center)
-// and hands control to the broadcast host, which creates the principal class
-// and drives it. Returns the process's exit status.
-int NSExtensionMain(int argc, char** argv);
-
-namespace platform {
-// Defined by the host: drives broadcasts for the bundle's principal class.
-int runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle);
-}  // namespace platform
+// The process entry, made by the host's main before it drives the principal
+// class: a reader that goes away no longer kills the process with SIGPIPE,
+// nor a file-size limit with SIGXFSZ (the write fails instead, and the
+// writer keeps what was recorded up to the limit); the log takes the
+// bundle's name; the process is entitled to the bundle's groups; posts go to
+// other processes over the session bus under the bundle's identifier. When
+// it goes, the transport closes, writing what it still holds (bounded).
+class NSExtensionProcess {
+public:
+    explicit NSExtensionProcess(const NSExtensionBundle& bundle);
+    ~NSExtensionProcess();
+    NSExtensionProcess(const NSExtensionProcess&) = delete;
+    NSExtensionProcess& operator=(const NSExtensionProcess&) = delete;
+};

@@ -7,7 +7,6 @@
 
 #include "AVAssetWriterInput.h"
 #include "../files/CreatedFiles.h"
-#include "convert/InputPipeline.h"
 #include "wave/ByteSink.h"
 #include "wave/PrivateFileCreation.h"
 #include "wave/WaveFileWriter.h"
@@ -51,91 +50,64 @@ std::shared_ptr<AVAssetWriter> AVAssetWriter::assetWriterWithURL(const NSURL& ur
     // A second descriptor outlives the writing one, which finishing closes.
     auto record = std::make_unique<platform::files::CreatedFileRecord>(
         url.path(), platform::files::UniqueDescriptor(::fcntl(created.fd, F_DUPFD_CLOEXEC, 0)));
-    auto file = std::make_unique<media::WaveFileWriter>(
-        std::make_unique<media::FileDescriptorSink>(created.fd));
-    return std::shared_ptr<AVAssetWriter>(new AVAssetWriter(url, std::move(file), std::move(record)));
+    auto file = std::make_unique<media::WaveFileWriter>(std::make_unique<media::FileDescriptorSink>(created.fd));
+    return std::shared_ptr<AVAssetWriter>(new AVAssetWriter(url.path(), std::move(file), std::move(record)));
 }
 
-AVAssetWriter::AVAssetWriter(NSURL url, std::unique_ptr<media::WaveFileWriter> file,
+AVAssetWriter::AVAssetWriter(std::string path, std::unique_ptr<media::WaveFileWriter> file,
                              std::unique_ptr<platform::files::CreatedFileRecord> record)
-    : url_(std::move(url)), file_(std::move(file)), record_(std::move(record)) {}
+    : path_(std::move(path)), file_(std::move(file)), record_(std::move(record)) {}
 
 AVAssetWriter::~AVAssetWriter() {
-    if (input_) input_->owner_ = nullptr;
-}
-
-bool AVAssetWriter::canAddInput(const std::shared_ptr<AVAssetWriterInput>& input) const {
-    return input != nullptr && status_ == AVAssetWriterStatus::Unknown && !input_ &&
-           input->owner_ == nullptr;
+    // The input may outlive its writer; its appends end with the file.
+    if (input_) input_->stopWriting(*file_);
 }
 
 void AVAssetWriter::addInput(const std::shared_ptr<AVAssetWriterInput>& input) {
-    if (!canAddInput(input)) return;
-    input_ = input;
-    input_->owner_ = this;
+    if (input && status_ == AVAssetWriterStatus::Unknown && !input_) input_ = input;
 }
 
 bool AVAssetWriter::startWriting() {
     if (status_ != AVAssetWriterStatus::Unknown) return false;
     if (!input_) {
         fail(NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown,
-                                           "The writer has no input to write.", url_.path()));
+                                           "The writer has no input to write.", path_));
         return false;
     }
-    if (!file_->begin(input_->pipeline_->outputFormat())) {
-        fail(writeError(file_->errorNumber(), url_.path()));
+    if (!input_->beginWriting(*file_)) {
+        fail(file_->hasFailed() ? writeError(file_->errorNumber(), path_)
+                                : NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown,
+                                                                "The input is writing another file.", path_));
         return false;
     }
     status_ = AVAssetWriterStatus::Writing;
     return true;
 }
 
-void AVAssetWriter::startSessionAtSourceTime(CMTime) {
-    if (status_ == AVAssetWriterStatus::Writing) sessionStarted_ = true;
-}
+void AVAssetWriter::startSessionAtSourceTime(CMTime) {}
 
-bool AVAssetWriter::appendFromInput(AVAssetWriterInput& input, CMSampleBufferRef buffer) {
+bool AVAssetWriter::finishWriting() {
     if (status_ != AVAssetWriterStatus::Writing) {
-        // Buffers after the finish or a failure all come here: the error is
-        // made once per writer, not once per buffer.
-        if (!notWritingError_)
-            notWritingError_ = NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown,
-                                                             "The writer isn\u2019t writing.", url_.path());
-        input.lastAppendError_ = notWritingError_;
+        // A writer that failed to start completes what it wrote of the header.
+        if (status_ == AVAssetWriterStatus::Failed) file_->finish();
         return false;
     }
-    switch (input.pipeline_->append(buffer, *file_)) {
-        case media::AppendOutcome::Appended: return true;
-        case media::AppendOutcome::Refused:
-            input.lastAppendError_ = input.refusalError(input.pipeline_->lastProblem());
-            return false;
-        case media::AppendOutcome::WriteFailed: break;
-    }
-    fail(writeError(file_->errorNumber(), url_.path()));
-    input.lastAppendError_ = error_;
-    return false;
+    const bool drained = input_->markAsFinished();
+    const bool finished = file_->finish();
+    status_ = drained && finished ? AVAssetWriterStatus::Completed : AVAssetWriterStatus::Failed;
+    return status_ == AVAssetWriterStatus::Completed;
+}
+
+AVAssetWriterStatus AVAssetWriter::status() const {
+    return status_ == AVAssetWriterStatus::Writing && file_->hasFailed() ? AVAssetWriterStatus::Failed : status_;
+}
+
+NSErrorPtr AVAssetWriter::error() const {
+    if (!error_ && status() == AVAssetWriterStatus::Failed) error_ = writeError(file_->errorNumber(), path_);
+    return error_;
 }
 
 void AVAssetWriter::fail(NSErrorPtr error) {
     status_ = AVAssetWriterStatus::Failed;
     error_ = std::move(error);
 }
-
-bool AVAssetWriter::finishWriting() {
-    if (status_ == AVAssetWriterStatus::Failed) {
-        // After a failed write the file still gets a header for what it holds.
-        file_->finish();
-        return false;
-    }
-    if (status_ != AVAssetWriterStatus::Writing) return false;
-    const bool drained = input_->pipeline_->finish(*file_);
-    if (drained && file_->finish()) {
-        status_ = AVAssetWriterStatus::Completed;
-        return true;
-    }
-    fail(writeError(file_->errorNumber(), url_.path()));
-    file_->finish();
-    return false;
-}
-
-uint64_t AVAssetWriter::writtenFrameCount() const { return file_->frameCount(); }

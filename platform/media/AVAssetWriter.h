@@ -1,15 +1,15 @@
 #pragma once
 // A media writer bound to one file URL and the WAVE file type. It creates the
-// file exclusively when it is made, writes the samples its input converts,
-// end to end in arrival order from the start of the file, and completes the
-// header when it finishes. A writer released without finishing leaves the
-// file as far as it was last brought up to date. While the writer lives, a
-// copy from its URL copies the file it wrote, even if the name was reused.
+// file exclusively when it is made and owns it; its one input converts the
+// samples into it, end to end in arrival order from the start of the file;
+// the writer completes the header when it finishes. A writer released
+// without finishing leaves the file as far as it was last brought up to date.
+// While the writer lives, a copy from its URL copies the file it wrote, even
+// if the name was reused.
 
-#include <cstdint>
 #include <memory>
+#include <string>
 
-#include "../buffers/CMSampleBuffer.h"
 #include "../buffers/CMTime.h"
 #include "../foundation/NSError.h"
 #include "../foundation/NSURL.h"
@@ -38,40 +38,35 @@ public:
     AVAssetWriter(const AVAssetWriter&) = delete;
     AVAssetWriter& operator=(const AVAssetWriter&) = delete;
 
-    // Takes `input` (one audio input); ignored once writing has started or
-    // when the writer already has an input.
+    // Takes `input` (one audio input); ignored when null, once writing has
+    // started, or when the writer already has an input.
     void addInput(const std::shared_ptr<AVAssetWriterInput>& input);
-    bool canAddInput(const std::shared_ptr<AVAssetWriterInput>& input) const;
-    // Writes the header; the status becomes Writing, or Failed with an error.
+    // Has the input write the header; the status becomes Writing, or Failed
+    // with an error (no input, an input writing another file, a failed write).
     bool startWriting();
-    // Starts the timeline. Samples are always laid from the start of the file;
-    // the time only marks the session as started.
+    // Samples are always laid from the start of the file, whatever the time.
     void startSessionAtSourceTime(CMTime time);
-    // Flushes, completes the header and closes the file; returns once the file
-    // is complete. A writer that is not Writing is left as it is (returns false).
+    // Writes out what the input still holds, completes the header and closes
+    // the file; returns once the file is complete. After a failed write the
+    // header describes the whole frames that reached the file, and the result
+    // is false. A writer that is not Writing is left as it is (false).
     bool finishWriting();
 
-    AVAssetWriterStatus status() const { return status_; }
-    NSErrorPtr error() const { return error_; }
-    const NSURL& outputURL() const { return url_; }
-
-    // Frames written to the file so far (after conversion).
-    uint64_t writtenFrameCount() const;
+    // Failed as soon as a write of the file has failed.
+    AVAssetWriterStatus status() const;
+    NSErrorPtr error() const;
 
 private:
-    friend class AVAssetWriterInput;
-    AVAssetWriter(NSURL url, std::unique_ptr<media::WaveFileWriter> file,
+    AVAssetWriter(std::string path, std::unique_ptr<media::WaveFileWriter> file,
                   std::unique_ptr<platform::files::CreatedFileRecord> record);
-    // Appends one converted buffer; called by the input.
-    bool appendFromInput(AVAssetWriterInput& input, CMSampleBufferRef buffer);
     void fail(NSErrorPtr error);
 
-    NSURL url_;
+    std::string path_;
     std::unique_ptr<media::WaveFileWriter> file_;
     std::unique_ptr<platform::files::CreatedFileRecord> record_;
     std::shared_ptr<AVAssetWriterInput> input_;
     AVAssetWriterStatus status_ = AVAssetWriterStatus::Unknown;
-    NSErrorPtr error_;
-    NSErrorPtr notWritingError_;  // made by the first append that finds the writer not writing
-    bool sessionStarted_ = false;
+    // Made when starting fails, or from the file's reason by the first look
+    // after a write failed.
+    mutable NSErrorPtr error_;
 };

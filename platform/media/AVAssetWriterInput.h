@@ -1,23 +1,19 @@
 #pragma once
 // The audio input of a media writer. It is created from linear-PCM output
 // settings and converts every appended buffer, whatever its own linear-PCM
-// layout, rate or channel count, to those settings.
+// layout, rate or channel count, to those settings, into the file its writer
+// gives it while writing.
 
-#include <cstdint>
 #include <memory>
-#include <string_view>
-#include <vector>
 
 #include "../buffers/CMSampleBuffer.h"
 #include "../foundation/NSDictionary.h"
-#include "../foundation/NSError.h"
 #include "AVAudioSettings.h"
 
-class AVAssetWriter;
-
 namespace media {
-class InputPipeline;  // conversion state, scratch space, resampler
-}
+class InputPipeline;   // conversion state, scratch space, resampler
+class WaveFileWriter;  // the file being written, owned by the writer
+}  // namespace media
 
 class AVAssetWriterInput {
 public:
@@ -32,33 +28,26 @@ public:
     AVAssetWriterInput(const AVAssetWriterInput&) = delete;
     AVAssetWriterInput& operator=(const AVAssetWriterInput&) = delete;
 
-    // Converts the buffer to the output settings and hands it to the writer.
-    // Returns false, changing nothing in the file, when the input belongs to
-    // no writer, the writer is not writing, or the buffer is refused (null,
-    // not linear PCM, inconsistent description, data shorter than its frames).
+    // Converts the buffer to the output settings and appends it to the file.
+    // Returns false, changing nothing in the file, when the input is not
+    // writing (no writer took it, or its writer has not started, has
+    // finished, has failed or is gone) or the buffer is refused (null, not
+    // linear PCM, inconsistent description, data shorter than its frames).
     bool appendSampleBuffer(CMSampleBufferRef buffer);
 
-    // Always true: the input takes every buffer offered.
-    bool isReadyForMoreMediaData() const { return true; }
-
-    uint32_t sampleRate() const;
-    uint32_t channelCount() const;
-    uint32_t bitDepth() const;
-    // Output samples that had to be saturated since the input was created.
-    uint64_t clippedSampleCount() const;
-    // The reason the last refused append was refused, or none.
-    NSErrorPtr lastAppendError() const;
+    // Called by the writer that took the input. beginWriting writes `file`'s
+    // header in the output format and sends appends there from now on; false
+    // when the input already writes another file or the header write failed.
+    // markAsFinished writes out what the conversion still holds and ends the
+    // appends; false when that write failed. stopWriting ends the appends to
+    // `file` (its writer is going) without writing anything.
+    bool beginWriting(media::WaveFileWriter& file);
+    bool markAsFinished();
+    void stopWriting(const media::WaveFileWriter& file);
 
 private:
-    friend class AVAssetWriter;
     explicit AVAssetWriterInput(std::unique_ptr<media::InputPipeline> pipeline);
-    // The error for buffers refused because of `problem`: made by the first
-    // such buffer and reused for every later one, so refusals allocate
-    // nothing per buffer.
-    const NSErrorPtr& refusalError(std::string_view problem);
 
     std::unique_ptr<media::InputPipeline> pipeline_;
-    AVAssetWriter* owner_ = nullptr;  // set by addInput, cleared when the writer goes
-    NSErrorPtr lastAppendError_;
-    std::vector<NSErrorPtr> refusalErrors_;  // one per reason met so far
+    media::WaveFileWriter* file_ = nullptr;  // between beginWriting and the end of the appends
 };

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "CFNotificationCenter.h"
+#include "NotifyTransport.h"
 #include "SdBus.h"
 
 namespace platform {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "CFNotificationCenter.h"
+#include "Notification.h"
 
 namespace platform {
 

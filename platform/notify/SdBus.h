@@ -15,7 +15,10 @@ class SdBus {
 public:
     using Clock = std::chrono::steady_clock;
     // How long the destructor keeps writing queued messages before closing.
-    static constexpr std::chrono::milliseconds kCloseFlushBound{100};
+    // Longer than a post's own bound: a process that posts and ends closes
+    // its connection at once, and a daemon that is only slow (a loaded
+    // machine) must still get the posts. Nothing queued, no wait.
+    static constexpr std::chrono::milliseconds kCloseFlushBound{1000};
 
     SdBus() = default;
     SdBus(SdBus&& other) noexcept;

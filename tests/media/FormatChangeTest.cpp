@@ -22,8 +22,7 @@ void appendSine(AVAssetWriterInput& input, double rate, uint32_t channels, doubl
         std::vector<float> samples;
         for (int64_t f = at; f < std::min<int64_t>(at + 1024, total); ++f)
             samples.insert(samples.end(), channels, static_cast<float>(0.5 * std::sin(2 * M_PI * kTone * f / rate)));
-        ASSERT_TRUE(input.appendSampleBuffer(testing_support::makeFloatBuffer(samples, channels, rate)->ref()))
-            << input.lastAppendError()->localizedDescription();
+        ASSERT_TRUE(input.appendSampleBuffer(testing_support::makeFloatBuffer(samples, channels, rate)->ref()));
     }
 }
 
@@ -35,10 +34,9 @@ TEST(RateChanges, DurationAndPitchSurviveResampling) {
     ASSERT_TRUE(r.writer->finishWriting());
 
     const WaveReadBack sf = readWave(dir / "rates.wav");
-    ASSERT_EQ(sf.status, WaveStatus::Complete);
+    ASSERT_EQ(sf.status, WaveStatus::Complete) << sf.problem;
     EXPECT_EQ(sf.description.sampleRate, 48000u);
     EXPECT_NEAR(static_cast<double>(sf.frames()), 5 * 24000.0, 1024.0);
-    EXPECT_EQ(r.writer->writtenFrameCount(), sf.frames());
     // Each half second, away from the joins, is still a 1 kHz sine at its level.
     for (int segment = 0; segment < 5; ++segment) {
         SCOPED_TRACE(rates[segment]);
@@ -48,7 +46,6 @@ TEST(RateChanges, DurationAndPitchSurviveResampling) {
         EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 0.5, 0.01);
         EXPECT_EQ(sf.channel(1, from, from + 20000), left);
     }
-    EXPECT_EQ(r.input->clippedSampleCount(), 0u);
 }
 
 TEST(RateChanges, ARecordingEndingResampledIsFlushedAtFinish) {
@@ -118,7 +115,7 @@ TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
         SCOPED_TRACE(c.name);
         const std::string path = dir / (std::string(c.name) + ".wav");
         Recording r = startRecording(path, 48000, c.fileBits, 2);
-        std::vector<int32_t> expected;  // as libsndfile reads them: scaled to 32 bits
+        std::vector<int32_t> expected;  // as read back: scaled to 32 bits
         for (size_t b = 0; b < c.buffers.size(); ++b) {
             const AudioFormatFlags flags = c.buffers[b];
             std::vector<uint8_t> bytes;
@@ -138,8 +135,7 @@ TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
         }
         ASSERT_TRUE(r.writer->finishWriting());
         EXPECT_EQ(readWave(path).samples, expected);
-        EXPECT_EQ(r.input->clippedSampleCount(), 0u);
-    }
+        }
 }
 
 TEST(CombinedChanges, RateAndChannelsAndLayoutTogether) {

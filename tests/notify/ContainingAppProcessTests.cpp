@@ -17,7 +17,6 @@
 namespace {
 
 using namespace notifytest;
-using nlohmann::json;
 namespace fs = std::filesystem;
 
 const std::string kStart = "com.sorvane.recordBroadcastStart";
@@ -31,7 +30,7 @@ std::string contents(const std::string& path) {
 class ContainingAppProcess : public testing::Test {
 protected:
     testing_support::TempDirectory dir;
-    std::string root = dir / "containers";
+    std::string root = dir / "containers-\xff";  // not UTF-8: JSON lines must still be JSON
     std::string recording = root + "/group.tolvix/NewRecording.wav";
     std::string keep = dir / "kept";
 
@@ -58,73 +57,59 @@ protected:
         return app;
     }
 
-    static void post(std::vector<std::string> posts) {
-        posts.insert(posts.begin(), NOTIFY_POST_HELPER);
-        ASSERT_EQ(run(posts), 0);
+    // Posts `names` from another process, then returns the app's next line.
+    static std::string postAndRead(Child& app, std::vector<std::string> names) {
+        names.insert(names.begin(), NOTIFY_POST_HELPER);
+        EXPECT_EQ(run(names), 0);
+        return app.readLine(10s).value_or("(no line)");
     }
 };
 
-TEST_F(ContainingAppProcess, PrintsEachSignalInspectsAndKeepsACopyPerEndSignal) {
-    writeRecording(48000);
-    auto app = startApp({"--json", "--count", "2", "--keep", keep});
-    post({kStart, kEnd, kEnd});
-
-    std::vector<json> lines;
-    for (int i = 0; i < 3; ++i)
-        if (auto line = app->readLine(10s)) lines.push_back(json::parse(*line));
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0]["event"], "start");
-    EXPECT_EQ(lines[0]["payload"], json({{"TestKey", "TestValue"}}));
-    for (const json& end : {lines[1], lines[2]}) {
-        EXPECT_EQ(end["event"], "end");
-        EXPECT_EQ(end["recording"]["status"], "complete");
-        EXPECT_EQ(end["recording"]["frames"], 48000);
-        EXPECT_EQ(end["recording"]["durationSeconds"], 1.0);
-        ASSERT_TRUE(end.contains("keptAs")) << end.dump();
-        EXPECT_EQ(contents(end["keptAs"].get<std::string>()), contents(recording));
-    }
-    EXPECT_NE(lines[1]["keptAs"], lines[2]["keptAs"]);
-    EXPECT_EQ(app->wait(10s), 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(keep), {}), 2);
-}
-
-TEST_F(ContainingAppProcess, SaysWhenTheRecordingIsMissingOrIncomplete) {
-    auto app = startApp({"--count", "2", "--keep", keep});
-    post({kEnd});
-    const auto missing = app->readLine(10s);
-    ASSERT_TRUE(missing);
-    EXPECT_NE(missing->find("no recording at " + recording), std::string::npos) << *missing;
-
+TEST_F(ContainingAppProcess, SaysWhatEachEndSignalFoundAndKeepsOnlyCompleteRecordings) {
+    auto app = startApp({"--count", "3", "--keep", keep});
+    EXPECT_NE(postAndRead(*app, {kEnd}).find("no recording at " + recording), std::string::npos);
     writeRecording(4800);
     fs::resize_file(recording, fs::file_size(recording) - 10);
-    post({kEnd});
-    const auto cut = app->readLine(10s);
-    ASSERT_TRUE(cut);
-    EXPECT_NE(cut->find("incomplete recording"), std::string::npos) << *cut;
+    EXPECT_NE(postAndRead(*app, {kEnd}).find("incomplete recording at " + recording), std::string::npos);
+
+    writeRecording(48000);
+    const std::string start = postAndRead(*app, {kStart, kEnd});
+    EXPECT_NE(start.find(" start " + kStart + " TestKey=TestValue"), std::string::npos) << start;
+    const std::string end = app->readLine(10s).value_or("");
+    EXPECT_NE(end.find("recording " + recording + ": 48000 Hz, 2 ch, 16-bit, 48000 frames, 1.000 s"), std::string::npos)
+        << end;
+    const auto kept = end.find(" | kept as ");
+    ASSERT_NE(kept, std::string::npos) << end;
+    EXPECT_EQ(contents(end.substr(kept + 11)), contents(recording));
     EXPECT_EQ(app->wait(10s), 0);
-    EXPECT_FALSE(fs::exists(keep) && !fs::is_empty(keep)) << "nothing complete to keep";
+    EXPECT_EQ(std::distance(fs::directory_iterator(keep), {}), 1) << "only the complete recording is kept";
+
+    auto json = startApp({"--json", "--count", "1"});
+    const auto line = nlohmann::json::parse(postAndRead(*json, {kEnd}));
+    EXPECT_EQ(line["recording"]["status"], "complete");
+    EXPECT_EQ(line["recording"]["frames"], 48000);
+    EXPECT_EQ(json->wait(10s), 0);
 }
 
-TEST_F(ContainingAppProcess, IdleTimeoutExitsThreeAndSigtermExitsCleanly) {
-    EXPECT_EQ(startApp({"--timeout", "0.2"})->wait(10s), 3);
+TEST_F(ContainingAppProcess, ExitStatuses) {
+    const auto exitsWith = [](std::vector<std::string> arguments, int status, const std::string& says) {
+        arguments.insert(arguments.begin(), CONTAINING_APP);
+        Child app(arguments);
+        std::string errors;
+        while (auto line = app.readErrorLine(10s)) errors += *line + "\n";
+        EXPECT_EQ(app.wait(10s), status) << arguments.back() << "\n" << errors;
+        EXPECT_NE(errors.find(says), std::string::npos) << errors;
+    };
+    exitsWith({"--count", "0"}, 2, "--count");
+    exitsWith({"--timeout", "-1"}, 2, "--timeout");
+    exitsWith({"--keeep", "x"}, 2, "unknown option --keeep (did you mean --keep?)");
+    exitsWith({"--help"}, 0, "");
+    exitsWith({"--timeout", "0.2"}, 3, "no signal within 0.2 s");
     auto app = startApp({});
     ::kill(app->pid(), SIGTERM);
     EXPECT_EQ(app->wait(10s), 0);
-}
-
-TEST(ContainingAppCommandLine, BadOptionsExitTwoAndNoBusExitsFour) {
-    EXPECT_EQ(run({CONTAINING_APP, "--count", "0"}), 2);
-    EXPECT_EQ(run({CONTAINING_APP, "--timeout", "-1"}), 2);
-    EXPECT_EQ(run({CONTAINING_APP, "--no-such-option"}), 2);
-    EXPECT_EQ(run({CONTAINING_APP, "--help"}), 0);
-
-    testing_support::TempDirectory dir;
     ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir / "none").c_str());
-    Child app({CONTAINING_APP, "--count", "1"});
-    EXPECT_EQ(app.wait(10s), 4);
-    std::string errors;
-    while (auto line = app.readErrorLine(1s)) errors += *line + "\n";
-    EXPECT_NE(errors.find("cannot receive the extension's signals"), std::string::npos) << errors;
+    exitsWith({"--count", "1"}, 4, "cannot receive the extension's signals");
 }
 
 }  // namespace

@@ -21,15 +21,6 @@ namespace notifytest {
 
 using Clock = std::chrono::steady_clock;
 
-void post(CFStringRef name) {
-    static const CFDictionaryKeyCallBacks keys{0, nullptr, nullptr, CFCopyDescription, CFEqual, nullptr};
-    static const CFDictionaryValueCallBacks values{0, nullptr, nullptr, CFCopyDescription, CFEqual};
-    CFMutableDictionaryRef payload = CFDictionaryCreateMutable(kCFAllocatorDefault, 1, &keys, &values);
-    CFDictionaryAddValue(payload, CFSTR("TestKey"), CFSTR("TestValue"));
-    CFNotificationCenterPostNotification(CFNotificationCenterGetDarwinNotifyCenter(), name, nullptr, payload, true);
-    CFRelease(payload);
-}
-
 Child::Child(const std::vector<std::string>& argv) {
     int out[2], err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");

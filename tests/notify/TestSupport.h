@@ -1,6 +1,7 @@
 #pragma once
-// Shared by the notify tests: posting the extension's payload, child
-// processes with captured output, environment overrides, the bus check.
+// Shared by the notify tests (and the live-source tests): child processes
+// with captured output, environment overrides, the bus check; and posting as
+// the extension does.
 
 #include <sys/types.h>
 
@@ -9,17 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "platform/notify/CFNotificationCenter.h"
+#include "signals/BroadcastSignals.h"
 
 namespace notifytest {
 
 using namespace std::chrono_literals;
 
-// Posts `name` with the payload TestKey -> TestValue, as the extension does.
-void post(CFStringRef name);
-
-// A child process (run with the current environment) whose standard output
-// and error are read line by line. Killed, if still running, on destruction.
+// A child process (with the current environment) whose standard output and
+// error are read line by line. Killed, if still running, on destruction.
 class Child {
 public:
     explicit Child(const std::vector<std::string>& argv);

@@ -41,19 +41,13 @@ bool WaveFileWriter::begin(const WaveFormat& format) {
     format_ = format;
     headerBytes_ = wave::headerSize(format);
     const uint32_t frameBytes = format.blockAlign();
-    // A hole shorter than a frame would misalign every frame after it.
-    initialDataBytes_ = options_.initialDataBytes - options_.initialDataBytes % frameBytes;
-    bytesOnDisk_ = initialDataBytes_;
-    frames_ = initialDataBytes_ / frameBytes;
-    claimedFrames_ = frames_;
-
     capacity_ = options_.bufferBytes < frameBytes ? frameBytes : options_.bufferBytes;
     reservationLimit_ = capacity_ - capacity_ % frameBytes;
     // One page more than the capacity: pending bytes start within the first page.
     buffer_.reset(static_cast<uint8_t*>(::operator new[](capacity_ + kPage, std::align_val_t{kPage})));
     placePendingAtFileOffset();
     state_ = State::Writing;
-    return writeHeaderFor(initialDataBytes_);
+    return writeHeaderFor(0);
 }
 
 void WaveFileWriter::placePendingAtFileOffset() {

@@ -26,10 +26,6 @@ class WaveFileWriter {
 public:
     struct Options {
         size_t bufferBytes = 512 * 1024;  // user-space buffer; raised to at least one frame
-        // Sample bytes assumed to be in the file already when writing starts.
-        // The file then holds a hole of that length before the first sample;
-        // this exists so tests reach the 4 GiB limit without writing 4 GiB.
-        uint64_t initialDataBytes = 0;
     };
 
     explicit WaveFileWriter(std::unique_ptr<ByteSink> sink);
@@ -45,7 +41,6 @@ public:
     bool hasFailed() const { return state_ == State::Failed; }
     // errno of the failure that stopped the writer, or 0.
     int errorNumber() const { return errno_; }
-    const WaveFormat& format() const { return format_; }
 
     // The most bytes one reservation may ask for: a whole number of frames.
     size_t maxReservationBytes() const { return reservationLimit_; }
@@ -71,10 +66,6 @@ public:
     // reached the file and returns false. Returns false if not writing.
     bool finish();
 
-    // Frames in the file, counting those still in the buffer.
-    uint64_t frameCount() const { return frames_; }
-    uint64_t dataBytes() const { return frames_ * format_.blockAlign(); }
-
 private:
     enum class State { Idle, Writing, Failed, Closed };
 
@@ -92,7 +83,6 @@ private:
     int errno_ = 0;
     WaveFormat format_{};
     size_t headerBytes_ = 0;
-    uint64_t initialDataBytes_ = 0;
 
     // The buffer mirrors the file's page layout: the byte at buffer index i
     // goes to a file offset equal to i modulo the page size, so the kernel

@@ -1,0 +1,13 @@
+#pragma once
+// The broadcast host: plays the platform's broadcast service for a bundle's
+// principal class, from the command line or a JSON scenario.
+
+#include "platform/broadcast/NSExtension.h"
+
+namespace host {
+
+// Reads the command line, validates everything it names, drives the
+// broadcasts and prints the summary. Returns the exit status (HostError.h).
+int runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle);
+
+}  // namespace host
