@@ -23,8 +23,8 @@
 
 #include "platform/media/AVAssetWriter.h"
 #include "platform/media/AVAssetWriterInput.h"
-#include "platform/media/convert/SampleCodecs.h"
-#include "platform/media/convert/SampleRules.h"
+#include "platform/pcm/SampleCodecs.h"
+#include "tests/support/SampleRules.h"
 #include "platform/media/wave/ByteSink.h"
 #include "platform/media/wave/WaveFileWriter.h"
 
@@ -236,9 +236,9 @@ void BM_Writer(benchmark::State& state) {
     appendToRotatingFiles(state, kFileBytes / perBuffer, open, close, [&] {
         uint8_t* dst = file->reserve(perBuffer);
         if (c.floatInput) {
-            media::convert::floatToInt32(data.data(), samples, dst);
+            pcm::floatToInt32(data.data(), samples, dst);
         } else {
-            media::convert::swapInt16(data.data(), samples, dst);
+            pcm::swapInt16(data.data(), samples, dst);
         }
         file->commit(static_cast<uint64_t>(c.frames));
     });
@@ -260,7 +260,7 @@ void BM_Kernel_FloatToInt32(benchmark::State& state) {
     const auto in = kernelFloats();
     std::vector<uint8_t> out(kKernelSamples * 4);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(media::convert::floatToInt32(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
+        benchmark::DoNotOptimize(pcm::floatToInt32(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
         benchmark::ClobberMemory();
     }
 }
@@ -273,7 +273,7 @@ void BM_Naive_FloatToInt32(benchmark::State& state) {
         uint64_t clipped = 0;
         for (size_t i = 0; i < in.size(); ++i) {
             bool c = false;
-            out[i] = media::convert::quantiseRealReference(in[i], 32, c);
+            out[i] = testing_support::quantiseRealReference(in[i], 32, c);
             clipped += c ? 1 : 0;
         }
         benchmark::DoNotOptimize(clipped);
@@ -285,7 +285,7 @@ BENCHMARK(BM_Naive_FloatToInt32);
 void BM_Kernel_SwapInt16(benchmark::State& state) {
     std::vector<uint8_t> in(kKernelSamples * 2, 0x12), out(kKernelSamples * 2);
     for (auto _ : state) {
-        media::convert::swapInt16(in.data(), kKernelSamples, out.data());
+        pcm::swapInt16(in.data(), kKernelSamples, out.data());
         benchmark::ClobberMemory();
     }
 }

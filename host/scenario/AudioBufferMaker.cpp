@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "host/encoding/SampleCodec.h"
-#include "platform/media/convert/SampleCodecs.h"
+#include "platform/pcm/SampleCodecs.h"
 
 namespace host {
 namespace {
@@ -18,7 +18,7 @@ bool isSixteenBitInteger(const SampleLayout& layout) {
 // vectorised kernel (element-wise, so safe in place).
 void swapBytes16(std::span<std::byte> bytes) {
     auto* data = reinterpret_cast<uint8_t*>(bytes.data());
-    media::convert::swapInt16(data, bytes.size() / 2, data);
+    pcm::swapInt16(data, bytes.size() / 2, data);
 }
 
 }  // namespace

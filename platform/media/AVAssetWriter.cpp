@@ -7,7 +7,7 @@
 
 #include "AVAssetWriterInput.h"
 #include "../files/CreatedFiles.h"
-#include "convert/InputPipeline.h"
+#include "InputPipeline.h"
 #include "wave/ByteSink.h"
 #include "wave/PrivateFileCreation.h"
 #include "wave/WaveFileWriter.h"

@@ -2,7 +2,7 @@
 
 #include "AVAssetWriter.h"
 #include "OutputSettings.h"
-#include "convert/InputPipeline.h"
+#include "InputPipeline.h"
 
 std::shared_ptr<AVAssetWriterInput> AVAssetWriterInput::assetWriterInputWithMediaType(
     AVMediaType mediaType, const NSDictionary& outputSettings) {

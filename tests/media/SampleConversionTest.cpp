@@ -10,12 +10,13 @@
 #include <random>
 #include <vector>
 
-#include "platform/media/convert/SampleCodecs.h"
-#include "platform/media/convert/SampleRules.h"
+#include "platform/pcm/SampleCodecs.h"
+#include "tests/support/SampleRules.h"
 
 namespace {
 
-using namespace media::convert;
+using namespace pcm;
+using namespace testing_support;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();

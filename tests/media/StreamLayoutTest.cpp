@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/convert/StreamLayout.h"
+#include "platform/pcm/StreamLayout.h"
 
 namespace {
 
-using namespace media::convert;
+using namespace pcm;
 
 bool accepted(const AudioStreamBasicDescription& d) {
     StreamLayout layout;

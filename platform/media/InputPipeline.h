@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "../../buffers/CMSampleBuffer.h"
-#include "../wave/WaveFileWriter.h"
-#include "../wave/WaveFormat.h"
-#include "Resampler.h"
-#include "SampleCodecs.h"
-#include "StreamLayout.h"
+#include "../buffers/CMSampleBuffer.h"
+#include "platform/pcm/Resampler.h"
+#include "platform/pcm/SampleCodecs.h"
+#include "platform/pcm/StreamLayout.h"
+#include "wave/WaveFileWriter.h"
+#include "wave/WaveFormat.h"
 
 namespace media {
 
@@ -52,7 +52,7 @@ public:
 private:
     enum class Route { Direct, IntegerPasses, RealPasses, Adapt };
 
-    bool adopt(const AudioStreamBasicDescription& description, const convert::StreamLayout& layout,
+    bool adopt(const AudioStreamBasicDescription& description, const pcm::StreamLayout& layout,
                WaveFileWriter& file);
     bool convertDirect(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
     bool convertIntegers(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
@@ -70,19 +70,19 @@ private:
 
     bool haveFormat_ = false;
     AudioStreamBasicDescription description_{};
-    convert::StreamLayout layout_{};
+    pcm::StreamLayout layout_{};
     Route route_ = Route::Direct;
     size_t chunkFrames_ = 1;
-    convert::DirectConverter direct_ = nullptr;
-    convert::IntDecoder intDecoder_ = nullptr;
-    convert::RealDecoder realDecoder_ = nullptr;
-    convert::IntEncoder intEncoder_ = nullptr;
-    convert::RealEncoder realEncoder_ = nullptr;
+    pcm::DirectConverter direct_ = nullptr;
+    pcm::IntDecoder intDecoder_ = nullptr;
+    pcm::RealDecoder realDecoder_ = nullptr;
+    pcm::IntEncoder intEncoder_ = nullptr;
+    pcm::RealEncoder realEncoder_ = nullptr;
 
     std::vector<int32_t> intScratch_;
     std::vector<double> realScratch_;
     std::vector<double> mixScratch_;
-    convert::Resampler resampler_;
+    pcm::Resampler resampler_;
     WaveFileWriter* resampleTarget_ = nullptr;  // the file during a resampler call
 };
 

@@ -17,7 +17,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace media::convert {
+namespace testing_support {
 
 inline int32_t quantiseRealReference(double x, unsigned outBits, bool& clipped) {
     clipped = false;
@@ -49,4 +49,4 @@ inline int32_t narrowIntegerReference(int32_t leftJustified, unsigned outBits, b
     return static_cast<int32_t>(r);
 }
 
-}  // namespace media::convert
+}  // namespace testing_support

@@ -6,9 +6,9 @@
 #include <span>
 #include <string>
 
-#include "../../buffers/CMSampleBuffer.h"
+#include "platform/buffers/CMSampleBuffer.h"
 
-namespace media::convert {
+namespace pcm {
 
 enum class SampleKind : uint8_t { SignedInt, UnsignedInt, Float };
 
@@ -48,4 +48,4 @@ bool layoutFromDescription(const AudioStreamBasicDescription& description, Strea
 bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers,
                        int64_t frames, std::string& problem);
 
-}  // namespace media::convert
+}  // namespace pcm

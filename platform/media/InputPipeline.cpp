@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ChannelRemix.h"
+#include "platform/pcm/ChannelRemix.h"
 
 namespace media {
 namespace {
@@ -27,8 +27,8 @@ void ensureSize(std::vector<T>& v, size_t n) {
 
 InputPipeline::InputPipeline(const WaveFormat& output)
     : output_(output),
-      intEncoder_(convert::selectIntEncoder(output.bitsPerSample)),
-      realEncoder_(convert::selectRealEncoder(output.bitsPerSample)) {}
+      intEncoder_(pcm::selectIntEncoder(output.bitsPerSample)),
+      realEncoder_(pcm::selectRealEncoder(output.bitsPerSample)) {}
 
 AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& file) {
     const AudioStreamBasicDescription* description =
@@ -42,13 +42,13 @@ AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& fi
         return AppendOutcome::Refused;
     }
 
-    convert::StreamLayout layout = layout_;
+    pcm::StreamLayout layout = layout_;
     const bool known = haveFormat_ && sameDescription(*description, description_);
-    if (!known && !convert::layoutFromDescription(*description, layout, problem_))
+    if (!known && !pcm::layoutFromDescription(*description, layout, problem_))
         return AppendOutcome::Refused;
     const std::span<const AudioBuffer> buffers = CMSampleBufferGetAudioBuffers(buffer);
     const CMItemCount frames = CMSampleBufferGetNumSamples(buffer);
-    if (!convert::buffersHoldFrames(layout, buffers, frames, problem_)) return AppendOutcome::Refused;
+    if (!pcm::buffersHoldFrames(layout, buffers, frames, problem_)) return AppendOutcome::Refused;
     // An empty buffer changes nothing; its format is taken up by the first
     // buffer of that format that brings audio (whose size bounds the scratch).
     if (frames == 0) return AppendOutcome::Appended;
@@ -72,7 +72,7 @@ AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& fi
 }
 
 bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
-                          const convert::StreamLayout& layout, WaveFileWriter& file) {
+                          const pcm::StreamLayout& layout, WaveFileWriter& file) {
     const bool sameRate = layout.sampleRate == static_cast<double>(output_.sampleRate);
     const bool sameChannels = layout.channels == output_.channels;
     if (!sameRate) {
@@ -102,24 +102,24 @@ bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
     intDecoder_ = nullptr;
     realDecoder_ = nullptr;
     if (sameRate && sameChannels) {
-        if (layout.contiguous()) direct_ = convert::selectDirectConverter(layout.sample, output_.bitsPerSample);
+        if (layout.contiguous()) direct_ = pcm::selectDirectConverter(layout.sample, output_.bitsPerSample);
         if (direct_ != nullptr) {
             route_ = Route::Direct;
             chunkFrames_ = reservableFrames;
-        } else if (layout.sample.kind != convert::SampleKind::Float) {
+        } else if (layout.sample.kind != pcm::SampleKind::Float) {
             route_ = Route::IntegerPasses;
-            intDecoder_ = convert::selectIntDecoder(layout.sample);
+            intDecoder_ = pcm::selectIntDecoder(layout.sample);
             chunkFrames_ = std::min(cacheFrames, reservableFrames);
             ensureSize(intScratch_, chunkFrames_ * layout.channels);
         } else {
             route_ = Route::RealPasses;
-            realDecoder_ = convert::selectRealDecoder(layout.sample);
+            realDecoder_ = pcm::selectRealDecoder(layout.sample);
             chunkFrames_ = std::min(cacheFrames, reservableFrames);
             ensureSize(realScratch_, chunkFrames_ * layout.channels);
         }
     } else {
         route_ = Route::Adapt;
-        realDecoder_ = convert::selectRealDecoder(layout.sample);
+        realDecoder_ = pcm::selectRealDecoder(layout.sample);
         chunkFrames_ = std::min(cacheFrames, reservableFrames);
         ensureSize(realScratch_, chunkFrames_ * layout.channels);
         if (!sameChannels) ensureSize(mixScratch_, chunkFrames_ * output_.channels);
@@ -142,7 +142,7 @@ bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
 template <typename T, typename Decode>
 void InputPipeline::decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count,
                                 Decode decode, T* out) const {
-    const convert::StreamLayout& l = layout_;
+    const pcm::StreamLayout& l = layout_;
     if (l.contiguous()) {
         const auto* src = static_cast<const uint8_t*>(buffers[0].mData) + first * l.bytesPerFrame;
         decode(src, count * l.channels, out, 1);
@@ -201,7 +201,7 @@ bool InputPipeline::adapt(std::span<const AudioBuffer> buffers, size_t frames, W
         decodeChunk(buffers, done, n, realDecoder_, realScratch_.data());
         const double* mixed = realScratch_.data();
         if (layout_.channels != output_.channels) {
-            convert::remixChannels(realScratch_.data(), layout_.channels, mixScratch_.data(),
+            pcm::remixChannels(realScratch_.data(), layout_.channels, mixScratch_.data(),
                                    output_.channels, n);
             mixed = mixScratch_.data();
         }

@@ -9,7 +9,7 @@
 
 #include "StreamLayout.h"
 
-namespace media::convert {
+namespace pcm {
 
 // Stored integer samples to left-justified int32 (see SampleRules.h),
 // written to out[0], out[stride], out[2*stride], ...
@@ -42,4 +42,4 @@ uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
 uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
 void swapInt16(const uint8_t* src, size_t count, uint8_t* out);
 
-}  // namespace media::convert
+}  // namespace pcm

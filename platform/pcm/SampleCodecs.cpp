@@ -24,7 +24,7 @@
 #define MEDIA_CPU_LEVELS
 #endif
 
-namespace media::convert {
+namespace pcm {
 
 static_assert(std::endian::native == std::endian::little,
               "the converters store little-endian samples with plain copies");
@@ -366,4 +366,4 @@ DirectConverter selectDirectConverter(const SampleEncoding& e, unsigned outBits)
     return outBits == 16 ? &swap16Converter : nullptr;
 }
 
-}  // namespace media::convert
+}  // namespace pcm

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace media::convert {
+namespace pcm {
 namespace {
 
 // Assigned in place, so a refusal reuses the text's storage instead of
@@ -83,4 +83,4 @@ bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> 
     return true;
 }
 
-}  // namespace media::convert
+}  // namespace pcm
