@@ -73,11 +73,9 @@ private:
     pcm::StreamLayout layout_{};
     Route route_ = Route::Direct;
     size_t chunkFrames_ = 1;
+    pcm::SampleCodec out_;  // the file's samples
+    pcm::SampleCodec in_;   // the current buffers' samples
     pcm::DirectConverter direct_ = nullptr;
-    pcm::IntDecoder intDecoder_ = nullptr;
-    pcm::RealDecoder realDecoder_ = nullptr;
-    pcm::IntEncoder intEncoder_ = nullptr;
-    pcm::RealEncoder realEncoder_ = nullptr;
 
     std::vector<int32_t> intScratch_;
     std::vector<double> realScratch_;

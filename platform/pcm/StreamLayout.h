@@ -42,6 +42,12 @@ struct StreamLayout {
 bool layoutFromDescription(const AudioStreamBasicDescription& description, StreamLayout& layout,
                            std::string& problem);
 
+// The stream description of packed samples in `sample` at `sampleRate` and
+// `channels`, one buffer of frames or (not `interleaved`) one per channel:
+// what layoutFromDescription reads back as the same layout.
+AudioStreamBasicDescription describeLayout(const SampleEncoding& sample, double sampleRate, uint32_t channels,
+                                           bool interleaved);
+
 // Whether `buffers` hold `frames` frames of `layout`: one buffer when
 // interleaved, one single-channel buffer per channel otherwise, each with at
 // least the bytes the frames need (more is ignored). Sets `problem` if not.
