@@ -17,7 +17,7 @@ double peakDbfs(CMSampleBufferRef buffer) {
     pcm::StreamLayout layout;
     std::string problem;
     if (description == nullptr || !pcm::layoutFromDescription(*description, layout, problem)) return kSilence;
-    const pcm::RealDecoder decode = pcm::selectRealDecoder(layout.sample);
+    const pcm::RealDecoder decode = pcm::codecFor(layout.sample).decodeReal;
     if (decode == nullptr) return kSilence;
 
     std::array<double, 1024> values;

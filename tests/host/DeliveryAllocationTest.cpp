@@ -21,10 +21,13 @@ TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
     for (size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<short>(i * 37);
     test::writeWav16(dir.file("in.wav"), 44100, 2, codes);
 
-    for (const char* micSource : {"sine:300", "tones", "noise:3", "silence"}) {
+    // The app's file at its own rate, or resampled.
+    for (const auto& [micSource, appRate] : {std::pair{"sine:300", 44100.0}, {"tones", 48000.0}, {"sine:997.5", 44100.0},
+                                             {"noise:3", 48000.0}, {"silence", 44100.0}}) {
         SCOPED_TRACE(micSource);
         StreamStep step;
         step.app = AudioStreamPlan{parseSourceDescription("file:" + dir.file("in.wav")), defaultAppEncoding()};
+        step.app->encoding.sampleRate = appRate;
         step.mic = AudioStreamPlan{parseSourceDescription(micSource), defaultMicEncoding()};
         step.mic->encoding.nonInterleaved = true;
         step.mic->encoding.channels = 2;

@@ -7,11 +7,11 @@
 #include "FakeHandler.h"
 #include "TestSupport.h"
 #include "host/cli/HostOptions.h"
-#include "host/encoding/SampleCodec.h"
 #include "host/scenario/HostClock.h"
 #include "host/scenario/ScenarioParser.h"
 #include "host/scenario/ScenarioRunner.h"
 #include "host/sources/Generators.h"
+#include "platform/pcm/SampleCodecs.h"
 
 namespace host {
 namespace {
@@ -98,7 +98,12 @@ TEST(ScenarioRunner, AppBuffersCarryTheSourceEncodedInTheStatedLayout) {
         std::vector<double> samples(frames * 2);
         melody.read(samples, frames, 48000, 2);
         std::vector<std::byte> expected(samples.size() * 3);
-        encodeSamples(samples, 2, parseSampleLayout("s24le"), true, expected);
+        for (size_t channel = 0; channel < 2; ++channel) {
+            std::vector<double> plane;
+            for (size_t f = 0; f < frames; ++f) plane.push_back(samples[2 * f + channel]);
+            pcm::codecFor(parseSampleLayout("s24le"))
+                .encodeReal(plane.data(), frames, reinterpret_cast<uint8_t*>(expected.data()) + channel * frames * 3);
+        }
         for (size_t channel = 0; channel < 2; ++channel) {
             EXPECT_EQ(call->blocks[channel].mNumberChannels, 1u);
             ASSERT_EQ(call->bytes[channel].size(), frames * 3);
