@@ -1,15 +1,15 @@
 #pragma once
 // Conversion of appended sample buffers to a WAVE file's format.
 //
-// The converter is chosen when a buffer's format differs from the last one,
-// never per sample:
+// The PCM toolkit's converters are chosen when a buffer's format differs
+// from the last one, never per sample:
 //   - same rate and channels, a one-pass converter exists: straight from the
 //     buffer into the file's write buffer (the common case: the output
 //     settings come from the first buffer);
 //   - same rate and channels otherwise: decode into scratch, then encode
 //     (integers stay integers, so widening is exact and narrowing rounds);
 //   - another rate or channel count: decode to doubles, remix channels (see
-//     ChannelRemix.h), resample with libsoxr (one resampler while the input
+//     platform/pcm/ChannelRemix.h), resample (one resampler while the input
 //     rate stays; flushed when it changes and at the end), encode.
 // Scratch space is sized when the format changes; appends of a known format
 // allocate nothing.

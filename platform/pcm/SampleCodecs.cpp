@@ -32,7 +32,7 @@ static_assert(std::endian::native == std::endian::little,
 
 // The kernels of the common direct conversions, defined at the end for
 // several CPU levels: little-endian float32 to 32-bit and 16-bit integers,
-// and the byte swap of 16-bit samples (which may work in place).
+// and the byte swap of 16-bit samples.
 uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
 uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
 void swapInt16(const uint8_t* src, size_t count, uint8_t* out);
@@ -48,9 +48,9 @@ struct OutputRange {
     static constexpr double lo = -scale;
 };
 
-// Real sample to N-bit integer per the rule in SampleCodecs.h. For |s| >= 2^51 the bias no
-// longer rounds exactly, but such values lie far outside every range and
-// saturate exactly as the rule says. The clip flag goes through a double
+// Real sample to N-bit integer by the rule in SampleCodecs.h. For
+// |s| >= 2^51 the bias no longer rounds exactly, but such values lie far
+// outside every range and saturate exactly as the rule says. The clip flag goes through a double
 // select because SSE2 has no 64-bit integer compare: counting the comparison
 // directly in an integer keeps GCC from vectorising the loop. NaN fails
 // both range tests, so it is not counted, and the last select makes it 0.
@@ -105,9 +105,9 @@ inline int32_t quantiseFloat(float x, uint32_t& clipped) {
     return roundFloatToInt(rounded) | (over & hi) | (under & lo);
 }
 
-// Left-justified int32 to N-bit integer per the rule in SampleCodecs.h, in 32-bit lanes:
-// (v + half) >> shift equals (v >> shift) plus the highest dropped bit, and
-// only the largest inputs round up past the top.
+// Left-justified int32 to N-bit integer by the rule in SampleCodecs.h, in
+// 32-bit lanes: (v + half) >> shift equals (v >> shift) plus the highest
+// dropped bit, and only the largest inputs round up past the top.
 template <unsigned Bits>
 inline int32_t narrow(int32_t v, uint32_t& clipped) {
     if constexpr (Bits == 32) {

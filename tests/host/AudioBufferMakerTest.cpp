@@ -17,21 +17,17 @@ namespace host {
 namespace {
 
 // A finite source repeating a few values, whatever the rate.
-class Values final : public AudioSource {
-public:
-    Values(std::vector<double> values, size_t frames) : values_(std::move(values)), left_(frames) {}
+struct Values final : AudioSource {
+    Values(std::vector<double> v, size_t frames) : values(std::move(v)), left(frames) {}
     size_t read(std::span<double> out, size_t frames, double, uint32_t channels) override {
-        const size_t count = std::min(frames, left_);
-        for (size_t i = 0; i < count * channels; ++i) out[i] = values_[next_++ % values_.size()];
-        left_ -= count;
+        const size_t count = std::min(frames, left);
+        for (size_t i = 0; i < count * channels; ++i) out[i] = values[next++ % values.size()];
+        left -= count;
         return count;
     }
     bool finite() const override { return true; }
-
-private:
-    std::vector<double> values_;
-    size_t left_;
-    size_t next_ = 0;
+    std::vector<double> values;
+    size_t left, next = 0;
 };
 
 // The stored bytes of one value by the plain rules.

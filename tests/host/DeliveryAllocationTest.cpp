@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 #include "TestSupport.h"
@@ -35,18 +36,11 @@ TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
         auto app = openSource(step.app->source, step.app->encoding);
         auto mic = openSource(step.mic->source, step.mic->encoding);
 
-        bool seen[3] = {false, false, false};
-        uint64_t settled = 0;  // allocations once every stream has delivered
-        uint64_t buffers = 0;
-        uint64_t allocationsAfter = 0;
+        std::set<RPSampleBufferType> seen;  // the streams that have delivered
+        uint64_t settled = 0, allocationsAfter = 0, buffers = 0;
         const DeliverFunction deliver = [&](const DeliveredBuffer& buffer) {
             ++buffers;
-            if (!(seen[0] && seen[1] && seen[2])) {
-                seen[buffer.type == RPSampleBufferTypeAudioApp ? 0 : buffer.type == RPSampleBufferTypeAudioMic ? 1 : 2] =
-                    true;
-                settled = testing_support::allocationCount();
-                return;
-            }
+            if (seen.size() < 3 && seen.insert(buffer.type).second) settled = testing_support::allocationCount();
             allocationsAfter = testing_support::allocationCount() - settled;
         };
         runStream(step, app.get(), mic.get(), 0, deliver);
