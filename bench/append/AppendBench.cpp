@@ -23,12 +23,17 @@
 
 #include "platform/media/AVAssetWriter.h"
 #include "platform/media/AVAssetWriterInput.h"
-#include "platform/media/convert/SampleCodecs.h"
-#include "platform/media/convert/SampleRules.h"
+#include "platform/pcm/SampleCodecs.h"
+#include "tests/support/SampleRules.h"
 #include "platform/media/wave/ByteSink.h"
 #include "platform/media/wave/WaveFileWriter.h"
 
 namespace {
+
+// The kernels the pipeline uses for float32 and byte-swapped 16-bit input.
+const pcm::DirectConverter floatToInt32 =
+    pcm::selectDirectConverter({pcm::SampleKind::Float, 4, 32, false, false}, 32);
+const pcm::DirectConverter swapInt16 = pcm::selectDirectConverter({pcm::SampleKind::SignedInt, 2, 16, true, false}, 16);
 
 constexpr size_t kFileBytes = size_t{64} << 20;  // each file is replaced after this much output
 constexpr size_t kLimitBuffer = size_t{1} << 20;
@@ -236,9 +241,9 @@ void BM_Writer(benchmark::State& state) {
     appendToRotatingFiles(state, kFileBytes / perBuffer, open, close, [&] {
         uint8_t* dst = file->reserve(perBuffer);
         if (c.floatInput) {
-            media::convert::floatToInt32(data.data(), samples, dst);
+            floatToInt32(data.data(), samples, dst);
         } else {
-            media::convert::swapInt16(data.data(), samples, dst);
+            swapInt16(data.data(), samples, dst);
         }
         file->commit(static_cast<uint64_t>(c.frames));
     });
@@ -260,7 +265,7 @@ void BM_Kernel_FloatToInt32(benchmark::State& state) {
     const auto in = kernelFloats();
     std::vector<uint8_t> out(kKernelSamples * 4);
     for (auto _ : state) {
-        benchmark::DoNotOptimize(media::convert::floatToInt32(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
+        benchmark::DoNotOptimize(floatToInt32(reinterpret_cast<const uint8_t*>(in.data()), in.size(), out.data()));
         benchmark::ClobberMemory();
     }
 }
@@ -273,7 +278,7 @@ void BM_Naive_FloatToInt32(benchmark::State& state) {
         uint64_t clipped = 0;
         for (size_t i = 0; i < in.size(); ++i) {
             bool c = false;
-            out[i] = media::convert::quantiseRealReference(in[i], 32, c);
+            out[i] = testing_support::quantiseRealReference(in[i], 32, c);
             clipped += c ? 1 : 0;
         }
         benchmark::DoNotOptimize(clipped);
@@ -285,7 +290,7 @@ BENCHMARK(BM_Naive_FloatToInt32);
 void BM_Kernel_SwapInt16(benchmark::State& state) {
     std::vector<uint8_t> in(kKernelSamples * 2, 0x12), out(kKernelSamples * 2);
     for (auto _ : state) {
-        media::convert::swapInt16(in.data(), kKernelSamples, out.data());
+        swapInt16(in.data(), kKernelSamples, out.data());
         benchmark::ClobberMemory();
     }
 }

@@ -62,7 +62,7 @@ void addStreamOptions(CLI::App& app, const std::string& prefix, const std::strin
                       const AudioStreamPlan& defaults, const std::string& sourceHelp, StreamArguments& arguments) {
     const AudioEncoding& encoding = defaults.encoding;
     arguments.source = defaults.source.text;
-    arguments.format = encoding.layout.name();
+    arguments.format = sampleLayoutName(encoding.layout);
     arguments.rate = encoding.sampleRate;
     arguments.channels = encoding.channels;
     arguments.frames = encoding.framesPerBuffer;

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/media/convert/SampleCodecs.h"
+#include "platform/pcm/SampleCodecs.h"
 
 namespace host {
 
@@ -14,10 +14,10 @@ double peakDbfs(CMSampleBufferRef buffer) {
     constexpr double kSilence = -std::numeric_limits<double>::infinity();
     const AudioStreamBasicDescription* description =
         CMAudioFormatDescriptionGetStreamBasicDescription(CMSampleBufferGetFormatDescription(buffer));
-    media::convert::StreamLayout layout;
+    pcm::StreamLayout layout;
     std::string problem;
-    if (description == nullptr || !media::convert::layoutFromDescription(*description, layout, problem)) return kSilence;
-    const media::convert::RealDecoder decode = media::convert::selectRealDecoder(layout.sample);
+    if (description == nullptr || !pcm::layoutFromDescription(*description, layout, problem)) return kSilence;
+    const pcm::RealDecoder decode = pcm::codecFor(layout.sample).decodeReal;
     if (decode == nullptr) return kSilence;
 
     std::array<double, 1024> values;

@@ -7,18 +7,18 @@
 // Frames pass through a small fixed working area a few at a time, so memory
 // does not grow with the buffer size beyond the delivered bytes themselves,
 // and once the storage has grown to the largest buffer, making a buffer
-// allocates nothing. A 16-bit stream fed by a source that holds 16-bit codes
-// at the stream's rate and channel count takes the codes as they are (read
-// straight into the buffer when it is interleaved); a source that already
-// holds the stream's bytes (a sound server) copies them straight in.
+// allocates nothing. The encoder is the PCM toolkit's, chosen once per
+// layout. A source that already holds the stream's bytes (a sound server)
+// copies them straight in.
 
 #include <array>
 #include <cstdint>
 #include <vector>
 
-#include "host/encoding/SampleLayout.h"
+#include "host/sources/AudioEncoding.h"
 #include "host/sources/AudioSource.h"
 #include "platform/buffers/CMSampleBuffer.h"
+#include "platform/pcm/SampleCodecs.h"
 
 namespace host {
 
@@ -39,12 +39,13 @@ public:
     uint64_t clippedInLastBuffer() const { return clipped_; }
 
 private:
-    size_t fillEncoded(AudioSource& source, const AudioEncoding& encoding, size_t frames, std::span<std::byte> out);
-    size_t fillCodes16(AudioSource& source, const AudioEncoding& encoding, size_t frames, std::span<std::byte> out);
+    size_t fillEncoded(AudioSource& source, const AudioEncoding& encoding, size_t frames, uint8_t* out);
 
     std::array<double, kWorkingSamples> samples_;
-    std::array<int16_t, kWorkingSamples> codes_;
-    std::vector<std::byte> bytes_;  // grows to the largest buffer, never shrinks
+    std::array<double, kWorkingSamples> plane_;  // one channel of samples_, for a planar buffer
+    pcm::SampleEncoding encoderLayout_{};
+    pcm::RealEncoder encode_ = nullptr;  // for encoderLayout_
+    std::vector<std::byte> bytes_;       // grows to the largest buffer, never shrinks
     CMSampleBuffer buffer_;
     uint64_t clipped_ = 0;
 };

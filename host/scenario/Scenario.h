@@ -8,7 +8,7 @@
 #include <variant>
 #include <vector>
 
-#include "host/encoding/SampleLayout.h"
+#include "host/sources/AudioEncoding.h"
 #include "host/sources/SourceDescription.h"
 #include "platform/broadcast/RPBroadcastSampleHandler.h"
 

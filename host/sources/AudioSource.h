@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/encoding/SampleLayout.h"
+#include "AudioEncoding.h"
 
 namespace host {
 
@@ -37,16 +37,6 @@ public:
     // generators that go on for ever.
     virtual bool finite() const = 0;
 
-    // True when the source holds 16-bit integer codes at exactly this rate
-    // and channel count (a 16-bit file played at its own rate and channels),
-    // so readCodes16 can hand them over without going through doubles.
-    virtual bool deliversCodes16(double /*sampleRate*/, uint32_t /*channels*/) const { return false; }
-
-    // Like read, as the codes themselves (a code c is the value c / 32768);
-    // only where deliversCodes16 says so. Continues from wherever the last
-    // read of either kind stopped.
-    virtual size_t readCodes16(std::span<int16_t> out, size_t frames, double sampleRate, uint32_t channels);
-
     // Live sources (a sound server) deliver at the pace the audio arrives,
     // may fail mid-broadcast and may lose audio; the others do none of this.
     virtual bool live() const { return false; }
@@ -70,13 +60,6 @@ public:
     virtual uint32_t channels() const = 0;
     // Reads up to `frames` interleaved frames at the native rate; 0 at the end.
     virtual size_t read(double* out, size_t frames) = 0;
-
-    // True when the input is 16-bit integer codes, which readCodes16 returns
-    // as they are.
-    virtual bool holdsCodes16() const { return false; }
-    // Reads up to `frames` interleaved frames of codes; 0 at the end. Only
-    // where holdsCodes16 says so.
-    virtual size_t readCodes16(int16_t* out, size_t frames);
 };
 
 }  // namespace host

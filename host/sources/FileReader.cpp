@@ -2,11 +2,42 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "host/HostError.h"
 #include "host/HostWarnings.h"
-#include "host/encoding/SampleLayout.h"
+#include "AudioEncoding.h"
 
 namespace host {
+namespace {
+
+constexpr size_t kBlockBytes = size_t{64} << 10;
+
+// How an uncompressed file stores its samples; none for the files that only
+// libsndfile can decode.
+std::optional<pcm::SampleEncoding> storedSamples(SNDFILE* file, int format) {
+    switch (format & SF_FORMAT_TYPEMASK) {
+        case SF_FORMAT_WAV: case SF_FORMAT_WAVEX: case SF_FORMAT_RF64: case SF_FORMAT_W64:
+        case SF_FORMAT_AIFF: case SF_FORMAT_AU: case SF_FORMAT_CAF: break;
+        default: return std::nullopt;
+    }
+    // Swapped bytes on this little-endian machine are big-endian samples.
+    const bool big = sf_command(file, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
+    using Kind = pcm::SampleKind;
+    switch (format & SF_FORMAT_SUBMASK) {
+        case SF_FORMAT_PCM_S8: return pcm::SampleEncoding{Kind::SignedInt, 1, 8, big, false};
+        case SF_FORMAT_PCM_U8: return pcm::SampleEncoding{Kind::UnsignedInt, 1, 8, big, false};
+        case SF_FORMAT_PCM_16: return pcm::SampleEncoding{Kind::SignedInt, 2, 16, big, false};
+        case SF_FORMAT_PCM_24: return pcm::SampleEncoding{Kind::SignedInt, 3, 24, big, false};
+        case SF_FORMAT_PCM_32: return pcm::SampleEncoding{Kind::SignedInt, 4, 32, big, false};
+        case SF_FORMAT_FLOAT: return pcm::SampleEncoding{Kind::Float, 4, 32, big, false};
+        case SF_FORMAT_DOUBLE: return pcm::SampleEncoding{Kind::Float, 8, 64, big, false};
+        default: return std::nullopt;
+    }
+}
+
+}  // namespace
 
 FileReader::FileReader(const std::string& path) : path_(path) {
     SF_INFO info{};
@@ -21,8 +52,12 @@ FileReader::FileReader(const std::string& path) : path_(path) {
     }
     sampleRate_ = info.samplerate;
     channels_ = static_cast<uint32_t>(info.channels);
-    codes16_ = (info.format & SF_FORMAT_SUBMASK) == SF_FORMAT_PCM_16;
     framesExpected_ = info.frames;
+    if (const auto stored = storedSamples(file_, info.format)) {
+        decode_ = pcm::codecFor(*stored).decodeReal;
+        frameBytes_ = channels_ * stored->containerBytes;
+        block_.resize(kBlockBytes / frameBytes_ * frameBytes_);
+    }
 }
 
 FileReader::~FileReader() {
@@ -42,13 +77,23 @@ size_t FileReader::checked(int64_t got, size_t asked) {
 }
 
 size_t FileReader::read(double* out, size_t frames) {
-    return checked(sf_readf_double(file_, out, static_cast<sf_count_t>(frames)), frames);
-}
-
-size_t FileReader::readCodes16(int16_t* out, size_t frames) {
-    if (!codes16_) return PcmReader::readCodes16(out, frames);
-    static_assert(sizeof(short) == sizeof(int16_t));
-    return checked(sf_readf_short(file_, reinterpret_cast<short*>(out), static_cast<sf_count_t>(frames)), frames);
+    if (decode_ == nullptr) return checked(sf_readf_double(file_, out, static_cast<sf_count_t>(frames)), frames);
+    size_t done = 0;
+    while (done < frames) {
+        if (blockAt_ == blockEnd_) {
+            const size_t asked = block_.size() / frameBytes_;
+            const sf_count_t bytes = sf_read_raw(file_, block_.data(), static_cast<sf_count_t>(block_.size()));
+            const size_t got = checked(bytes < 0 ? bytes : bytes / static_cast<sf_count_t>(frameBytes_), asked);
+            if (got == 0) break;
+            blockAt_ = 0;
+            blockEnd_ = got * frameBytes_;
+        }
+        const size_t count = std::min(frames - done, (blockEnd_ - blockAt_) / frameBytes_);
+        decode_(block_.data() + blockAt_, count * channels_, out + done * channels_, 1);
+        blockAt_ += count * frameBytes_;
+        done += count;
+    }
+    return done;
 }
 
 }  // namespace host

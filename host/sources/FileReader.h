@@ -1,14 +1,17 @@
 #pragma once
 // Reads any sound file libsndfile understands (WAV, FLAC, Ogg, ...) at its
 // own rate and channel count, as doubles at full scale 1.0. Integer samples
-// come out exactly (a 16-bit code c reads as c / 32768); 16-bit files can
-// also be read as the codes themselves. A file that ends before the length
-// its header gave ends the stream there, with a warning.
+// come out exactly (a 16-bit code c reads as c / 32768). Uncompressed files
+// are read as their stored bytes, a large block at a time, and decoded by
+// the PCM toolkit; the others are decoded by libsndfile. A file that ends
+// before the length its header gave ends the stream there, with a warning.
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "AudioSource.h"
+#include "platform/pcm/SampleCodecs.h"
 
 struct sf_private_tag;
 
@@ -26,9 +29,6 @@ public:
     double sampleRate() const override { return sampleRate_; }
     uint32_t channels() const override { return channels_; }
     size_t read(double* out, size_t frames) override;
-    // 16-bit integer files (any container) hand their codes over as they are.
-    bool holdsCodes16() const override { return codes16_; }
-    size_t readCodes16(int16_t* out, size_t frames) override;
 
 private:
     // The frame count libsndfile returned for `asked`; throws SourceError on
@@ -40,9 +40,14 @@ private:
     sf_private_tag* file_ = nullptr;
     double sampleRate_ = 0;
     uint32_t channels_ = 0;
-    bool codes16_ = false;
     int64_t framesExpected_ = 0;
     int64_t framesRead_ = 0;
+    // Uncompressed files: the stored bytes of whole frames, read ahead.
+    pcm::RealDecoder decode_ = nullptr;
+    size_t frameBytes_ = 0;
+    std::vector<uint8_t> block_;
+    size_t blockAt_ = 0;
+    size_t blockEnd_ = 0;
 };
 
 }  // namespace host

@@ -15,6 +15,10 @@ void checkRoom(std::span<double> out, size_t frames, uint32_t channels) {
         throw std::invalid_argument("the output cannot hold the frames asked for");
 }
 
+// The sine of a phase in cycles, reduced first so that a large phase keeps
+// full precision.
+double sineOfCycles(double cycles) { return std::sin(2.0 * std::numbers::pi * (cycles - std::floor(cycles))); }
+
 }  // namespace
 
 size_t TimedGenerator::read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) {
@@ -53,108 +57,78 @@ void SineGenerator::preparePeriod(const FrameClock& clock) {
     const double startFraction = start - std::floor(start);
     period_.resize(static_cast<size_t>(frames));
     for (uint64_t k = 0; k < frames; ++k) {
-        const double turns = startFraction + static_cast<double>(k * hertz % rate) / static_cast<double>(rate);
-        period_[k] = amplitude_ * std::sin(2.0 * std::numbers::pi * (turns - std::floor(turns)));
+        period_[k] = amplitude_ * sineOfCycles(startFraction + static_cast<double>(k * hertz % rate) / static_cast<double>(rate));
     }
 }
 
 void SineGenerator::render(double* out, uint64_t first, size_t frames, const FrameClock& clock) {
     if (clock.sampleRate != periodClock_.sampleRate || clock.startSeconds != periodClock_.startSeconds)
         preparePeriod(clock);
-    if (!period_.empty()) {
-        const size_t length = period_.size();
-        size_t at = static_cast<size_t>(first % length);
-        for (size_t done = 0; done < frames;) {
-            const size_t run = std::min(frames - done, length - at);
-            std::copy_n(period_.data() + at, run, out + done);
-            done += run;
-            at = 0;
-        }
+    if (period_.empty()) {
+        for (size_t i = 0; i < frames; ++i) out[i] = amplitude_ * sineOfCycles(frequency_ * clock.secondsOf(first + i));
         return;
     }
-    constexpr size_t block = SteppedSine::kBlock;
-    tone_.setStep(frequency_ / clock.sampleRate);
-    size_t done = 0;
-    while (done < frames) {
-        const uint64_t frame = first + done;
-        const size_t offset = static_cast<size_t>(frame % block);
-        tone_.setPhase(frequency_ * clock.secondsOf(frame - offset));
-        const size_t run = std::min(frames - done, block - offset);
-        tone_.renderSin(out + done, offset, run, amplitude_);
+    const size_t length = period_.size();
+    size_t at = static_cast<size_t>(first % length);
+    for (size_t done = 0; done < frames;) {
+        const size_t run = std::min(frames - done, length - at);
+        std::copy_n(period_.data() + at, run, out + done);
         done += run;
+        at = 0;
     }
 }
 
 namespace {
 
 struct Note {
-    int midi;     // 60 = middle C
+    int midi;   // 60 = middle C
     int beats;
 };
 
-// C C G G A A G- F F E E D D C-
+// C C G G A A G- F F E E D D C-, sixteen beats.
 constexpr std::array<Note, 14> kMelody{{{72, 1}, {72, 1}, {79, 1}, {79, 1}, {81, 1}, {81, 1}, {79, 2},
                                         {77, 1}, {77, 1}, {76, 1}, {76, 1}, {74, 1}, {74, 1}, {72, 2}}};
+constexpr size_t kLoopBeats = 16;
 
-double midiFrequency(int midi) { return 440.0 * std::exp2((midi - 69) / 12.0); }
-
-struct NoteAt {
-    const Note* note;
-    double intoNote;   // seconds since the note began
-    double length;     // seconds the note lasts
+// What sounds on one beat of the loop.
+struct Beat {
+    double frequency;
+    double beatsBefore;  // beats of the note already gone when the beat begins
+    double length;       // seconds the note lasts
 };
 
-NoteAt noteAt(double seconds) {
-    double t = std::fmod(seconds, MelodyGenerator::kLoopSeconds);
-    for (const Note& note : kMelody) {
-        const double length = note.beats * MelodyGenerator::kBeatSeconds;
-        if (t < length) return {&note, t, length};
-        t -= length;
-    }
-    return {&kMelody.back(), kMelody.back().beats * MelodyGenerator::kBeatSeconds, 0};
+const std::array<Beat, kLoopBeats>& beats() {
+    static const std::array<Beat, kLoopBeats> table = [] {
+        std::array<Beat, kLoopBeats> t{};
+        size_t beat = 0;
+        for (const Note& note : kMelody)
+            for (int b = 0; b < note.beats; ++b)
+                t[beat++] = {440.0 * std::exp2((note.midi - 69) / 12.0), static_cast<double>(b),
+                             note.beats * MelodyGenerator::kBeatSeconds};
+        return t;
+    }();
+    return table;
 }
 
 }  // namespace
 
-double MelodyGenerator::noteFrequencyAt(double seconds) { return midiFrequency(noteAt(seconds).note->midi); }
-
 void MelodyGenerator::render(double* out, uint64_t first, size_t frames, const FrameClock& clock) {
-    constexpr size_t block = SteppedSine::kBlock;
-    size_t done = 0;
-    while (done < frames) {
-        const uint64_t frame = first + done;
-        const size_t offset = static_cast<size_t>(frame % block);
-        const size_t run = std::min(frames - done, block - offset);
-        renderBlock(frame - offset, offset, run, out + done, clock);
-        done += run;
-    }
-}
-
-void MelodyGenerator::renderBlock(uint64_t blockStart, size_t from, size_t count, double* out,
-                                  const FrameClock& clock) {
-    constexpr double attack = 0.01;
-    constexpr double release = 0.08;
-    // Walk the block from its first frame, one note at a time, so that where
-    // a note changes does not depend on where the read began.
-    const size_t end = from + count;
-    size_t frame = 0;
-    while (frame < end) {
-        const NoteAt at = noteAt(clock.secondsOf(blockStart + frame));
-        const double frequency = midiFrequency(at.note->midi);
-        tone_.setStep(frequency / clock.sampleRate);
-        tone_.setPhase(frequency * at.intoNote);
-        const size_t noteStart = frame;
-        for (; frame < end; ++frame) {
-            const size_t k = frame - noteStart;
-            const double into = at.intoNote + static_cast<double>(k) / clock.sampleRate;
-            if (k > 0 && into >= at.length) break;  // the next note begins here
-            if (frame < from) continue;
-            const double envelope = std::clamp(std::min(into / attack, (at.length - into) / release), 0.0, 1.0);
-            // A touch of second harmonic (sin 2x = 2 sin x cos x) makes the
-            // tone less bare than a pure sine.
-            const double s = tone_.sinAt(k);
-            out[frame - from] = envelope * (0.4 * s + 0.1 * (2.0 * s * tone_.cosAt(k)));
-        }
+    constexpr double kFadeIn = 1 / 0.01;   // a 10 ms attack...
+    constexpr double kFadeOut = 1 / 0.08;  // ...and an 80 ms release, as rates
+    const std::array<Beat, kLoopBeats>& table = beats();
+    const double beatsPerFrame = 1 / (clock.sampleRate * kBeatSeconds);
+    for (size_t i = 0; i < frames; ++i) {
+        // Where the frame falls in its beat and its note, from its own time.
+        const double beatsIn = clock.startSeconds / kBeatSeconds + static_cast<double>(first + i) * beatsPerFrame;
+        const auto beat = static_cast<int64_t>(beatsIn);
+        const Beat& now = table[static_cast<size_t>(beat) % kLoopBeats];
+        const double into = (beatsIn - static_cast<double>(beat) + now.beatsBefore) * kBeatSeconds;
+        const double envelope = std::clamp(std::min(into * kFadeIn, (now.length - into) * kFadeOut), 0.0, 1.0);
+        // The phase in whole cycles dropped, so that a float sine (precise
+        // to far below a 16-bit step, and twice as fast) can take it.
+        const double cycles = now.frequency * into;
+        const double turn = cycles - static_cast<double>(static_cast<int64_t>(cycles));
+        out[i] = envelope * 0.5 * std::sin(static_cast<float>(2 * std::numbers::pi * turn));
     }
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "AudioSource.h"
-#include "SteppedSine.h"
 
 namespace host {
 
@@ -21,10 +20,9 @@ struct FrameClock {
     double secondsOf(uint64_t frame) const { return startSeconds + static_cast<double>(frame) / sampleRate; }
 };
 
-// Base for generators whose value depends only on the time since the start.
-// Tones are rendered in blocks of SteppedSine::kBlock frames counted from
-// the start of the current rate, each from the exact phase at its first
-// frame, so a frame's value does not depend on how the reads were cut.
+// Base for generators whose value depends only on the time since the start:
+// each frame's value comes from its own time, so it does not depend on how
+// the reads were cut.
 class TimedGenerator : public AudioSource {
 public:
     size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) final;
@@ -63,7 +61,6 @@ private:
 
     double frequency_;
     double amplitude_;
-    SteppedSine tone_;
     FrameClock periodClock_{-1, 0};  // the clock period_ was made for
     std::vector<double> period_;
 };
@@ -73,18 +70,9 @@ private:
 class MelodyGenerator final : public TimedGenerator {
 public:
     static constexpr double kBeatSeconds = 0.5;
-    static constexpr double kLoopSeconds = 8.0;
-    // Frequency of the note sounding at `seconds` into the melody.
-    static double noteFrequencyAt(double seconds);
 
 protected:
     void render(double* out, uint64_t first, size_t frames, const FrameClock& clock) override;
-
-private:
-    // Frames blockStart + from .. + from + count - 1 of one block.
-    void renderBlock(uint64_t blockStart, size_t from, size_t count, double* out, const FrameClock& clock);
-
-    SteppedSine tone_;
 };
 
 // Uniform white noise at half full scale, independent on every channel; the

@@ -16,7 +16,6 @@
 #include "host/HostError.h"
 #include "host/StopSignals.h"
 #include "PulseLibrary.h"
-#include "host/encoding/SampleCodec.h"
 
 namespace host {
 namespace {
@@ -29,10 +28,11 @@ const PulseLibrary& lib() { return pulseLibrary(); }
 constexpr bool kNativeBigEndian = std::endian::native == std::endian::big;
 
 // The server's name for `layout`, or PA_SAMPLE_INVALID when it has none.
-pa_sample_format_t serverFormat(const SampleLayout& layout) {
+pa_sample_format_t serverFormat(const pcm::SampleEncoding& layout) {
     const bool be = layout.bigEndian;
-    if (layout.kind == SampleKind::Float) return layout.bits == 32 ? (be ? PA_SAMPLE_FLOAT32BE : PA_SAMPLE_FLOAT32LE) : PA_SAMPLE_INVALID;
-    switch (layout.bits) {
+    if (layout.kind == pcm::SampleKind::Float)
+        return layout.validBits == 32 ? (be ? PA_SAMPLE_FLOAT32BE : PA_SAMPLE_FLOAT32LE) : PA_SAMPLE_INVALID;
+    switch (layout.validBits) {
         case 16: return be ? PA_SAMPLE_S16BE : PA_SAMPLE_S16LE;
         case 24: return be ? PA_SAMPLE_S24BE : PA_SAMPLE_S24LE;
         case 32: return be ? PA_SAMPLE_S32BE : PA_SAMPLE_S32LE;
@@ -60,7 +60,8 @@ PulseSource::PulseSource(const std::string& sourceName, SourceRole role, const A
     server_ = server != nullptr && server[0] != '\0' ? server : "(default)";
     captureLayout_ = serverFormat(encoding.layout) != PA_SAMPLE_INVALID
                          ? encoding.layout
-                         : SampleLayout{SampleKind::Float, 32, kNativeBigEndian};
+                         : pcm::SampleEncoding{pcm::SampleKind::Float, 4, 32, kNativeBigEndian, false};
+    decode_ = pcm::codecFor(captureLayout_).decodeReal;
     if (encoding.sampleRate != std::floor(encoding.sampleRate))
         throw sourceError("the sound server records at whole rates only, not " + encoding.describe());
     const pa_sample_spec spec{serverFormat(captureLayout_), static_cast<uint32_t>(encoding.sampleRate),
@@ -69,7 +70,7 @@ PulseSource::PulseSource(const std::string& sourceName, SourceRole role, const A
         throw sourceError("the sound server cannot record " + encoding.describe() + " (at most " +
                           std::to_string(PA_RATE_MAX) + " Hz and " + std::to_string(PA_CHANNELS_MAX) + " channels)");
 
-    const size_t frameBytes = encoding.channels * captureLayout_.bytesPerSample();
+    const size_t frameBytes = encoding.channels * captureLayout_.containerBytes;
     const size_t ringFrames = encoding.framesPerBuffer + static_cast<size_t>(kSlackSeconds * encoding.sampleRate);
     ring_ = std::make_unique<FrameRing>(ringFrames, frameBytes);
     scratch_.resize(1024 * frameBytes);
@@ -298,8 +299,7 @@ size_t PulseSource::read(std::span<double> out, size_t frames, double sampleRate
     size_t done = 0;
     while (done < frames) {
         const size_t got = takeFrames(scratch_.data(), std::min(chunk, frames - done));
-        decodeSamples(std::span(scratch_.data(), got * ring_->frameBytes()), captureLayout_,
-                      out.subspan(done * channels, got * channels));
+        decode_(reinterpret_cast<const uint8_t*>(scratch_.data()), got * channels, out.data() + done * channels, 1);
         done += got;
         if (got == 0 || failed_.load(std::memory_order_acquire) || stopRequested()) break;
     }

@@ -17,6 +17,7 @@
 #include "AudioSource.h"
 #include "FrameRing.h"
 #include "SourceDescription.h"
+#include "platform/pcm/SampleCodecs.h"
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -68,7 +69,8 @@ private:
     static void onStreamState(pa_stream* stream, void* self);
     static void onReadable(pa_stream* stream, size_t bytes, void* self);
 
-    SampleLayout captureLayout_;  // what the server is asked for
+    pcm::SampleEncoding captureLayout_;  // what the server is asked for
+    pcm::RealDecoder decode_ = nullptr;  // captured samples to doubles
     AudioEncoding encoding_;
     std::string server_;
     std::string sourceName_;

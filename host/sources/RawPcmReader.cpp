@@ -7,20 +7,23 @@
 
 #include "host/HostError.h"
 #include "host/HostWarnings.h"
-#include "host/encoding/SampleCodec.h"
 
 namespace host {
 
-RawPcmReader::RawPcmReader(int fd, SampleLayout layout, double sampleRate, uint32_t channels)
-    : fd_(fd), layout_(layout), sampleRate_(sampleRate), channels_(channels) {}
+RawPcmReader::RawPcmReader(int fd, const pcm::SampleEncoding& layout, double sampleRate, uint32_t channels)
+    : fd_(fd),
+      sampleRate_(sampleRate),
+      channels_(channels),
+      sampleBytes_(layout.containerBytes),
+      decode_(pcm::codecFor(layout).decodeReal) {}
 
 size_t RawPcmReader::read(double* out, size_t frames) {
     if (ended_) return 0;
-    const size_t frameBytes = static_cast<size_t>(channels_) * layout_.bytesPerSample();
-    bytes_.resize(frames * frameBytes);
+    const size_t frameBytes = channels_ * sampleBytes_;
+    if (bytes_.size() < frames * frameBytes) bytes_.resize(frames * frameBytes);
     size_t filled = 0;
-    while (filled < bytes_.size()) {
-        const ssize_t got = ::read(fd_, bytes_.data() + filled, bytes_.size() - filled);
+    while (filled < frames * frameBytes) {
+        const ssize_t got = ::read(fd_, bytes_.data() + filled, frames * frameBytes - filled);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) throw sourceError(std::string("reading standard input failed: ") + std::strerror(errno));
         if (got == 0) {
@@ -33,8 +36,7 @@ size_t RawPcmReader::read(double* out, size_t frames) {
     if (const size_t rest = filled % frameBytes; ended_ && rest != 0)
         warn("standard input ended " + std::to_string(rest) + (rest == 1 ? " byte" : " bytes") +
              " into a frame of " + std::to_string(frameBytes) + " bytes; that partial frame was dropped");
-    decodeSamples(std::span(bytes_.data(), whole * frameBytes), layout_,
-                  std::span(out, whole * channels_));
+    decode_(bytes_.data(), whole * channels_, out, 1);
     return whole;
 }
 

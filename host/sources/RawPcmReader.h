@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "AudioSource.h"
-#include "host/encoding/SampleLayout.h"
+#include "platform/pcm/SampleCodecs.h"
 
 namespace host {
 
 class RawPcmReader final : public PcmReader {
 public:
-    RawPcmReader(int fd, SampleLayout layout, double sampleRate, uint32_t channels);
+    RawPcmReader(int fd, const pcm::SampleEncoding& layout, double sampleRate, uint32_t channels);
 
     double sampleRate() const override { return sampleRate_; }
     uint32_t channels() const override { return channels_; }
@@ -22,11 +22,12 @@ public:
 
 private:
     int fd_;
-    SampleLayout layout_;
     double sampleRate_;
     uint32_t channels_;
+    size_t sampleBytes_;
+    pcm::RealDecoder decode_;  // chosen once for the stated layout
     bool ended_ = false;
-    std::vector<std::byte> bytes_;
+    std::vector<uint8_t> bytes_;
 };
 
 }  // namespace host

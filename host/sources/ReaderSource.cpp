@@ -1,99 +1,87 @@
 #include "ReaderSource.h"
 
-#include <soxr.h>
-
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
-#include "ChannelMix.h"
 #include "host/HostError.h"
+#include "platform/pcm/ChannelRemix.h"
 
 namespace host {
 namespace {
 constexpr size_t kInputChunkFrames = 4096;
-}
+constexpr size_t kResampledPieceFrames = 4096;
+}  // namespace
 
 ReaderSource::ReaderSource(std::unique_ptr<PcmReader> reader) : reader_(std::move(reader)) {}
-
-ReaderSource::~ReaderSource() {
-    if (resampler_ != nullptr) soxr_delete(resampler_);
-}
-
-size_t ReaderSource::supplyInput(void* state, const void** data, size_t requested) {
-    auto& self = *static_cast<ReaderSource*>(state);
-    const size_t frames = std::min(requested, kInputChunkFrames);
-    if (self.input_.size() < frames * self.reader_->channels()) self.input_.resize(frames * self.reader_->channels());
-    *data = self.input_.data();
-    try {
-        return self.reader_->read(self.input_.data(), frames);
-    } catch (...) {
-        // Exceptions must not cross the resampler's C frames: keep it for later.
-        self.inputFailure_ = std::current_exception();
-        *data = nullptr;
-        return 0;
-    }
-}
-
-size_t ReaderSource::readNative(double* out, size_t frames, double sampleRate) {
-    if (sampleRate == reader_->sampleRate()) {
-        size_t done = 0;
-        while (done < frames) {
-            const size_t got = reader_->read(out + done * reader_->channels(), frames - done);
-            if (got == 0) break;
-            done += got;
-        }
-        return done;
-    }
-    if (resampler_ == nullptr || resamplerRate_ != sampleRate) {
-        if (resampler_ != nullptr) soxr_delete(resampler_);
-        resampler_ = nullptr;
-        soxr_error_t error = nullptr;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        soxr_t created = soxr_create(reader_->sampleRate(), sampleRate, reader_->channels(), &error, &io,
-                                     &quality, nullptr);
-        if (created == nullptr || error != nullptr)
-            throw sourceError(std::string("cannot resample the source: ") + soxr_strerror(error));
-        resampler_ = created;
-        resamplerRate_ = sampleRate;
-        soxr_set_input_fn(resampler_, &ReaderSource::supplyInput, this,
-                          kInputChunkFrames);
-    }
-    size_t done = 0;
-    while (done < frames) {
-        const size_t got = soxr_output(resampler_, out + done * reader_->channels(), frames - done);
-        if (inputFailure_) std::rethrow_exception(std::exchange(inputFailure_, nullptr));
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
 
 size_t ReaderSource::read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) {
     if (channels == 0 || out.size() / channels < frames)
         throw std::invalid_argument("the output cannot hold the frames asked for");
-    if (channels == reader_->channels()) return readNative(out.data(), frames, sampleRate);
-    if (native_.size() < frames * reader_->channels()) native_.resize(frames * reader_->channels());
+    const uint32_t native = reader_->channels();
+    if (channels == native) return readNative(out.data(), frames, sampleRate);
+    if (native_.size() < frames * native) native_.resize(frames * native);
     const size_t got = readNative(native_.data(), frames, sampleRate);
-    mixChannels(native_.data(), reader_->channels(), out.data(), channels, got);
+    pcm::remixChannels(native_.data(), native, out.data(), channels, got);
     return got;
 }
 
-bool ReaderSource::deliversCodes16(double sampleRate, uint32_t channels) const {
-    return reader_->holdsCodes16() && sampleRate == reader_->sampleRate() && channels == reader_->channels();
-}
-
-size_t ReaderSource::readCodes16(std::span<int16_t> out, size_t frames, double sampleRate, uint32_t channels) {
-    if (!deliversCodes16(sampleRate, channels)) return AudioSource::readCodes16(out, frames, sampleRate, channels);
-    if (out.size() / channels < frames) throw std::invalid_argument("the output cannot hold the frames asked for");
+size_t ReaderSource::readNative(double* out, size_t frames, double sampleRate) {
+    if (sampleRate != reader_->sampleRate()) return readResampled(out, frames, sampleRate);
+    resampledRate_ = 0;  // a later change of rate starts the resampler afresh
     size_t done = 0;
     while (done < frames) {
-        const size_t got = reader_->readCodes16(out.data() + done * channels, frames - done);
+        const size_t got = reader_->read(out + done * reader_->channels(), frames - done);
         if (got == 0) break;
         done += got;
     }
     return done;
+}
+
+size_t ReaderSource::readResampled(double* out, size_t frames, double sampleRate) {
+    const uint32_t channels = reader_->channels();
+    if (sampleRate != resampledRate_) {
+        // A new rate starts afresh: what the old one still held is dropped.
+        std::string problem;
+        if (!resampler_.configure(reader_->sampleRate(), sampleRate, channels, kResampledPieceFrames, problem))
+            throw sourceError("cannot resample the source: " + problem);
+        resampledRate_ = sampleRate;
+        pending_.clear();
+        pendingAt_ = 0;
+    }
+    size_t done = takePending(out, frames);
+    while (done < frames && !readerEnded_) {
+        // Enough input for what is still wanted, so that little waits in pending_.
+        const double wanted = std::ceil(static_cast<double>(frames - done) * reader_->sampleRate() / sampleRate);
+        const size_t ask = std::clamp<size_t>(static_cast<size_t>(wanted), 1, kInputChunkFrames);
+        if (input_.size() < ask * channels) input_.resize(ask * channels);
+        const size_t got = reader_->read(input_.data(), ask);
+        readerEnded_ = got == 0;
+        const bool ok = readerEnded_ ? resampler_.flush(&ReaderSource::keep, this)
+                                     : resampler_.process(input_.data(), got, &ReaderSource::keep, this);
+        if (!ok) throw sourceError("resampling the source failed");
+        done += takePending(out + done * channels, frames - done);
+    }
+    return done;
+}
+
+bool ReaderSource::keep(void* self, const double* frames, size_t count) {
+    auto& source = *static_cast<ReaderSource*>(self);
+    std::vector<double>& pending = source.pending_;
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(source.pendingAt_));
+    source.pendingAt_ = 0;
+    pending.insert(pending.end(), frames, frames + count * source.reader_->channels());
+    return true;
+}
+
+size_t ReaderSource::takePending(double* out, size_t frames) {
+    const uint32_t channels = reader_->channels();
+    const size_t count = std::min(frames, (pending_.size() - pendingAt_) / channels);
+    std::copy_n(pending_.begin() + static_cast<std::ptrdiff_t>(pendingAt_), count * channels, out);
+    pendingAt_ += count * channels;
+    return count;
 }
 
 }  // namespace host

@@ -1,42 +1,41 @@
 #pragma once
 // An AudioSource over a native-rate reader (file or standard input): frames
-// are resampled with libsoxr when the stream's rate differs from the
-// reader's, then fitted to the stream's channel count.
+// are resampled when the stream's rate differs from the reader's, then
+// fitted to the stream's channel count, both by the platform's PCM toolkit.
 
-#include <exception>
 #include <memory>
 #include <vector>
 
 #include "AudioSource.h"
-
-struct soxr;
+#include "platform/pcm/Resampler.h"
 
 namespace host {
 
 class ReaderSource final : public AudioSource {
 public:
     explicit ReaderSource(std::unique_ptr<PcmReader> reader);
-    ~ReaderSource() override;
-    ReaderSource(const ReaderSource&) = delete;
-    ReaderSource& operator=(const ReaderSource&) = delete;
 
     size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
     bool finite() const override { return true; }
-    bool deliversCodes16(double sampleRate, uint32_t channels) const override;
-    size_t readCodes16(std::span<int16_t> out, size_t frames, double sampleRate, uint32_t channels) override;
 
     const PcmReader& reader() const { return *reader_; }
 
 private:
+    // Up to `frames` frames at the reader's channel count and `sampleRate`.
     size_t readNative(double* out, size_t frames, double sampleRate);
-    static size_t supplyInput(void* state, const void** data, size_t requested);
+    size_t readResampled(double* out, size_t frames, double sampleRate);
+    // Moves up to `frames` resampled frames from pending_ to `out`.
+    size_t takePending(double* out, size_t frames);
+    static bool keep(void* self, const double* frames, size_t count);
 
     std::unique_ptr<PcmReader> reader_;
-    soxr* resampler_ = nullptr;
-    double resamplerRate_ = 0;
-    std::vector<double> native_;  // output at the reader's channel count
-    std::vector<double> input_;   // reader frames handed to the resampler
-    std::exception_ptr inputFailure_;
+    pcm::Resampler resampler_;
+    double resampledRate_ = 0;      // the rate resampler_ makes
+    bool readerEnded_ = false;      // the resampler has had all the reader's frames
+    std::vector<double> input_;     // reader frames on their way to the resampler
+    std::vector<double> pending_;   // resampled frames not yet read, from pendingAt_
+    size_t pendingAt_ = 0;
+    std::vector<double> native_;    // frames at the reader's channel count, to remix
 };
 
 }  // namespace host

@@ -20,12 +20,12 @@
 #include <string_view>
 
 #include "AudioSource.h"
-#include "host/encoding/SampleLayout.h"
+#include "AudioEncoding.h"
 
 namespace host {
 
 struct RawInputFormat {
-    SampleLayout layout;
+    pcm::SampleEncoding layout;
     double sampleRate = 0;  // frames a second, possibly fractional
     uint32_t channels = 0;
 };

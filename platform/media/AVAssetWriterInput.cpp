@@ -1,7 +1,7 @@
 #include "AVAssetWriterInput.h"
 
 #include "OutputSettings.h"
-#include "convert/InputPipeline.h"
+#include "InputPipeline.h"
 #include "wave/WaveFileWriter.h"
 
 std::shared_ptr<AVAssetWriterInput> AVAssetWriterInput::assetWriterInputWithMediaType(

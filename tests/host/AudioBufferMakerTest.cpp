@@ -1,103 +1,92 @@
-// The buffers the host delivers: a 16-bit file's codes taken as they are
-// give the same bytes as the path through doubles, in every arrangement.
+// The buffers the host delivers: in every sample format, interleaved or one
+// block per channel, they hold the source's values rounded, saturated and
+// counted by the plain rules, in the format's own byte order, and say so in
+// their description.
 
 #include <gtest/gtest.h>
 
-#include <random>
+#include <bit>
+#include <cmath>
+#include <cstring>
 #include <vector>
 
-#include "TestSupport.h"
 #include "host/scenario/AudioBufferMaker.h"
-#include "host/sources/SourceDescription.h"
+#include "tests/support/SampleRules.h"
 
 namespace host {
 namespace {
 
-// Passes reads through but never offers codes, so the maker takes the
-// path through doubles.
-class ValuesOnly final : public AudioSource {
-public:
-    explicit ValuesOnly(std::unique_ptr<AudioSource> inner) : inner_(std::move(inner)) {}
-    size_t read(std::span<double> out, size_t frames, double rate, uint32_t channels) override {
-        return inner_->read(out, frames, rate, channels);
+// A finite source repeating a few values, whatever the rate.
+struct Values final : AudioSource {
+    Values(std::vector<double> v, size_t frames) : values(std::move(v)), left(frames) {}
+    size_t read(std::span<double> out, size_t frames, double, uint32_t channels) override {
+        const size_t count = std::min(frames, left);
+        for (size_t i = 0; i < count * channels; ++i) out[i] = values[next++ % values.size()];
+        left -= count;
+        return count;
     }
     bool finite() const override { return true; }
-
-private:
-    std::unique_ptr<AudioSource> inner_;
+    std::vector<double> values;
+    size_t left, next = 0;
 };
 
-struct Delivered {
-    int64_t frames = 0;
-    std::vector<std::vector<std::byte>> blocks;
-    friend bool operator==(const Delivered&, const Delivered&) = default;
-};
+// The stored bytes of one value by the plain rules.
+std::vector<uint8_t> stored(double value, const pcm::SampleEncoding& layout, uint64_t& clipped) {
+    uint64_t raw = 0;
+    if (layout.kind == pcm::SampleKind::Float) {
+        raw = layout.validBits == 32 ? std::bit_cast<uint32_t>(static_cast<float>(value)) : std::bit_cast<uint64_t>(value);
+    } else {
+        bool clip = false;
+        raw = static_cast<uint64_t>(testing_support::quantiseRealReference(value, layout.validBits, clip));
+        clipped += clip ? 1 : 0;
+    }
+    std::vector<uint8_t> bytes(layout.containerBytes);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[layout.bigEndian ? bytes.size() - 1 - i : i] = static_cast<uint8_t>(raw >> (8 * i));
+    return bytes;
+}
 
-std::vector<Delivered> deliverAll(AudioSource& source, const AudioEncoding& encoding) {
+class EveryFormat : public testing::TestWithParam<std::tuple<const char*, bool>> {};
+
+TEST_P(EveryFormat, HoldsTheValuesByThePlainRulesAndDescribesThem) {
+    const auto [name, planar] = GetParam();
+    const std::vector<double> values{0x12345678 / 2147483648.0, -1.0, 1.0, NAN, 1.7e-9, -0.5, 32767.5 / 32768, 0.25};
+    const AudioEncoding encoding{parseSampleLayout(name), 48000, 3, 10, planar};
+    ASSERT_EQ(sampleLayoutName(encoding.layout), name);
+    Values source(values, 7);  // ends in the middle of the buffer
     AudioBufferMaker maker;
-    std::vector<Delivered> all;
-    while (true) {
-        const size_t got = maker.make(source, encoding, encoding.framesPerBuffer, kCMTimeZero);
-        if (got == 0) break;
-        Delivered delivered;
-        delivered.frames = maker.buffer().numSamples;
-        for (const AudioBuffer& block : maker.buffer().audioBuffers) {
-            const auto* bytes = static_cast<const std::byte*>(block.mData);
-            delivered.blocks.emplace_back(bytes, bytes + block.mDataByteSize);
+    ASSERT_EQ(maker.make(source, encoding, 10, kCMTimeZero), 7u);
+    const CMSampleBuffer& buffer = maker.buffer();
+
+    pcm::StreamLayout layout;
+    std::string problem;
+    ASSERT_TRUE(pcm::layoutFromDescription(*CMAudioFormatDescriptionGetStreamBasicDescription(&*buffer.formatDescription),
+                                           layout, problem));
+    EXPECT_EQ(layout, (pcm::StreamLayout{encoding.layout, 3, !planar, 48000, layout.sample.containerBytes * (planar ? 1u : 3u)}));
+
+    // The planes of a short buffer follow one another without gaps.
+    std::vector<std::vector<uint8_t>> expected(planar ? 3 : 1);
+    uint64_t clipped = 0;
+    for (size_t frame = 0; frame < 7; ++frame)
+        for (size_t channel = 0; channel < 3; ++channel) {
+            const auto bytes = stored(values[(frame * 3 + channel) % values.size()], encoding.layout, clipped);
+            expected[planar ? channel : 0].insert(expected[planar ? channel : 0].end(), bytes.begin(), bytes.end());
         }
-        all.push_back(std::move(delivered));
-        if (got < encoding.framesPerBuffer) break;
+    ASSERT_EQ(buffer.audioBuffers.size(), expected.size());
+    for (size_t block = 0; block < expected.size(); ++block) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer.audioBuffers[block].mData);
+        EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + buffer.audioBuffers[block].mDataByteSize), expected[block]) << block;
     }
-    return all;
+    EXPECT_EQ(maker.clippedInLastBuffer(), clipped);
 }
 
-TEST(AudioBufferMaker, SixteenBitCodesGiveTheSameBuffersAsValues) {
-    test::TempDir dir;
-    std::mt19937 random(2);
-    std::vector<short> codes(5001 * 2);
-    for (short& code : codes) code = static_cast<short>(static_cast<int>(random() % 65536) - 32768);
-    test::writeWav16(dir.file("in.wav"), 44100, 2, codes);
-    const SourceDescription file = parseSourceDescription("file:" + dir.file("in.wav"));
-
-    for (const char* layout : {"s16be", "s16le"}) {
-        for (bool planar : {false, true}) {
-            SCOPED_TRACE(std::string(layout) + (planar ? " planar" : " interleaved"));
-            const AudioEncoding encoding{parseSampleLayout(layout), 44100, 2, 2048, planar};
-            auto direct = openSource(file, encoding);
-            ASSERT_TRUE(direct->deliversCodes16(44100, 2));
-            ValuesOnly viaValues(openSource(file, encoding));
-            const std::vector<Delivered> fast = deliverAll(*direct, encoding);
-            ASSERT_EQ(fast.size(), 3u);
-            EXPECT_EQ(fast.back().frames, 5001 - 2 * 2048);  // a short last buffer
-            ASSERT_EQ(fast.back().blocks.size(), planar ? 2u : 1u);
-            EXPECT_EQ(fast.back().blocks[0].size(), (5001 - 2 * 2048) * (planar ? 2u : 4u));
-            EXPECT_EQ(fast, deliverAll(viaValues, encoding));
-        }
-    }
-}
-
-TEST(AudioBufferMaker, ShortLastPlanarBufferClosesUpItsPlanes) {
-    // Three channels of a 24-bit stream from a file that ends mid-buffer.
-    test::TempDir dir;
-    test::writeWav16(dir.file("in.wav"), 8000, 3, {100, 200, 300, 101, 201, 301});
-    auto source = openSource(parseSourceDescription("file:" + dir.file("in.wav")), defaultAppEncoding());
-    const AudioEncoding encoding{parseSampleLayout("s24be"), 8000, 3, 10, true};
-    AudioBufferMaker maker;
-    ASSERT_EQ(maker.make(*source, encoding, 10, kCMTimeZero), 2u);
-    const auto& blocks = maker.buffer().audioBuffers;
-    ASSERT_EQ(blocks.size(), 3u);
-    for (uint32_t channel = 0; channel < 3; ++channel) {
-        ASSERT_EQ(blocks[channel].mDataByteSize, 6u);
-        const auto* bytes = static_cast<const uint8_t*>(blocks[channel].mData);
-        // 16-bit code c becomes the 24-bit code c * 256, big-endian.
-        const int expected[] = {100 + 100 * static_cast<int>(channel), 101 + 100 * static_cast<int>(channel)};
-        for (int frame = 0; frame < 2; ++frame) {
-            EXPECT_EQ(bytes[frame * 3], expected[frame] >> 8);
-            EXPECT_EQ(bytes[frame * 3 + 1], expected[frame] & 0xFF);
-            EXPECT_EQ(bytes[frame * 3 + 2], 0);
-        }
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Delivered, EveryFormat,
+                         testing::Combine(testing::Values("s8", "s16le", "s16be", "s24le", "s24be", "s32le", "s32be",
+                                                          "f32le", "f32be", "f64le", "f64be"),
+                                          testing::Bool()),
+                         [](const auto& row) {
+                             return std::string(std::get<0>(row.param)) + (std::get<1>(row.param) ? "Planar" : "");
+                         });
 
 }  // namespace
 }  // namespace host

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <vector>
 
 #include "TestSupport.h"
@@ -21,10 +22,13 @@ TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
     for (size_t i = 0; i < codes.size(); ++i) codes[i] = static_cast<short>(i * 37);
     test::writeWav16(dir.file("in.wav"), 44100, 2, codes);
 
-    for (const char* micSource : {"sine:300", "tones", "noise:3", "silence"}) {
+    // The app's file at its own rate, or resampled.
+    for (const auto& [micSource, appRate] : {std::pair{"sine:300", 44100.0}, {"tones", 48000.0}, {"sine:997.5", 44100.0},
+                                             {"noise:3", 48000.0}, {"silence", 44100.0}}) {
         SCOPED_TRACE(micSource);
         StreamStep step;
         step.app = AudioStreamPlan{parseSourceDescription("file:" + dir.file("in.wav")), defaultAppEncoding()};
+        step.app->encoding.sampleRate = appRate;
         step.mic = AudioStreamPlan{parseSourceDescription(micSource), defaultMicEncoding()};
         step.mic->encoding.nonInterleaved = true;
         step.mic->encoding.channels = 2;
@@ -32,18 +36,11 @@ TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
         auto app = openSource(step.app->source, step.app->encoding);
         auto mic = openSource(step.mic->source, step.mic->encoding);
 
-        bool seen[3] = {false, false, false};
-        uint64_t settled = 0;  // allocations once every stream has delivered
-        uint64_t buffers = 0;
-        uint64_t allocationsAfter = 0;
+        std::set<RPSampleBufferType> seen;  // the streams that have delivered
+        uint64_t settled = 0, allocationsAfter = 0, buffers = 0;
         const DeliverFunction deliver = [&](const DeliveredBuffer& buffer) {
             ++buffers;
-            if (!(seen[0] && seen[1] && seen[2])) {
-                seen[buffer.type == RPSampleBufferTypeAudioApp ? 0 : buffer.type == RPSampleBufferTypeAudioMic ? 1 : 2] =
-                    true;
-                settled = testing_support::allocationCount();
-                return;
-            }
+            if (seen.size() < 3 && seen.insert(buffer.type).second) settled = testing_support::allocationCount();
             allocationsAfter = testing_support::allocationCount() - settled;
         };
         runStream(step, app.get(), mic.get(), 0, deliver);

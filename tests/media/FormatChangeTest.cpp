@@ -26,36 +26,22 @@ void appendSine(AVAssetWriterInput& input, double rate, uint32_t channels, doubl
     }
 }
 
-TEST(RateChanges, DurationAndPitchSurviveResampling) {
+// Each half second, resampled or not, fills half a second of the file with
+// the same tone; what the resampler holds at the end reaches the file too.
+TEST(RateChanges, DurationAndPitchSurviveResamplingToTheEnd) {
     TempDirectory dir;
     Recording r = startRecording(dir / "rates.wav", 48000, 16, 2);
-    const double rates[] = {48000, 44100, 96000, 22050, 48000};
-    for (double rate : rates) appendSine(*r.input, rate, 2, 0.5);
+    for (double rate : {48000, 44100, 96000, 22050, 48000, 44100}) appendSine(*r.input, rate, 2, 0.5);
     ASSERT_TRUE(r.writer->finishWriting());
 
     const WaveReadBack sf = readWave(dir / "rates.wav");
-    ASSERT_EQ(sf.status, WaveStatus::Complete) << sf.problem;
-    EXPECT_EQ(sf.description.sampleRate, 48000u);
-    EXPECT_NEAR(static_cast<double>(sf.frames()), 5 * 24000.0, 1024.0);
-    // Each half second, away from the joins, is still a 1 kHz sine at its level.
-    for (int segment = 0; segment < 5; ++segment) {
-        SCOPED_TRACE(rates[segment]);
-        const size_t from = static_cast<size_t>(segment) * 24000 + 2000;
+    EXPECT_NEAR(static_cast<double>(sf.frames()), 6 * 24000.0, 64.0);
+    for (size_t from = 2000; from < 6 * 24000; from += 24000) {
         const auto left = sf.channel(0, from, from + 20000);
-        EXPECT_NEAR(measuredFrequency(left, 48000), kTone, 1.0);
-        EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 0.5, 0.01);
-        EXPECT_EQ(sf.channel(1, from, from + 20000), left);
+        EXPECT_NEAR(measuredFrequency(left, 48000), kTone, 1.0) << from;
+        EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 0.5, 0.01) << from;
+        EXPECT_EQ(sf.channel(1, from, from + 20000), left) << from;
     }
-}
-
-TEST(RateChanges, ARecordingEndingResampledIsFlushedAtFinish) {
-    TempDirectory dir;
-    Recording r = startRecording(dir / "tail.wav", 48000, 16, 1);
-    appendSine(*r.input, 44100, 1, 1.0);
-    ASSERT_TRUE(r.writer->finishWriting());
-    const WaveReadBack sf = readWave(dir / "tail.wav");
-    EXPECT_NEAR(static_cast<double>(sf.frames()), 48000.0, 64.0);
-    EXPECT_NEAR(measuredFrequency(sf.channel(0, 1000, 47000), 48000), kTone, 1.0);
 }
 
 // Mono spreads, stereo averages into mono, wider keeps the front pair, and
@@ -66,12 +52,11 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
         uint32_t channels;
         std::vector<int16_t> samples;
     };
-    struct Case {
+    const struct {
         uint32_t fileChannels;
         std::vector<Buffer> buffers;
         std::vector<int32_t> expected;
-    };
-    const std::vector<Case> cases = {
+    } cases[] = {
         {2,
          {{1, {1000, -2000, 3000}}, {6, {100, 200, 300, 400, 500, 600, -100, -200, -300, -400, -500, -600}}, {2, {7, 8}}},
          {1000, 1000, -2000, -2000, 3000, 3000, 100, 200, -100, -200, 7, 8}},
@@ -79,39 +64,36 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
         {6, {{2, {1000, 3000}}}, {1000, 3000, 2000, 2000, 2000, 2000}},
     };
     TempDirectory dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.fileChannels);
+    for (const auto& c : cases) {
         const std::string path = dir / (std::to_string(c.fileChannels) + "-channels.wav");
         Recording r = startRecording(path, 48000, 16, c.fileChannels);
         for (const Buffer& b : c.buffers) ASSERT_TRUE(r.append16(b.samples, b.channels));
         ASSERT_TRUE(r.writer->finishWriting());
-        const WaveReadBack sf = readWave(path);
-        ASSERT_EQ(sf.description.channels, c.fileChannels);
         std::vector<int32_t> got;
-        for (int32_t v : sf.samples) got.push_back(v >> 16);
-        EXPECT_EQ(got, c.expected);
+        for (int32_t v : readWave(path).samples) got.push_back(v >> 16);
+        EXPECT_EQ(got, c.expected) << c.fileChannels << " channels";
     }
 }
 
 // Buffers alike in rate, channels and sample size that differ only in byte
 // order, or only in integer against float: each is read as its own
-// description says. Buffers are long enough to reach the vectorised kernels.
+// description says. Buffers are long enough to reach the vectorised kernels,
+// and odd so that the kernels' tails run too.
 TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
-    struct Case {
+    constexpr AudioFormatFlags kInt = kAudioFormatFlagIsSignedInteger, kFloat = kAudioFormatFlagIsFloat,
+                               kBig = kAudioFormatFlagIsBigEndian;
+    const struct {
         const char* name;
         uint32_t storedBits, fileBits;
         std::vector<AudioFormatFlags> buffers;
-    };
-    constexpr AudioFormatFlags kInt = kAudioFormatFlagIsSignedInteger, kFloat = kAudioFormatFlagIsFloat,
-                               kBig = kAudioFormatFlagIsBigEndian;
-    const std::vector<Case> cases = {
+    } cases[] = {
         {"16-bit byte order", 16, 16, {kInt, kInt | kBig, kInt}},
         {"32-bit byte order and kind", 32, 32, {kFloat, kFloat | kBig, kInt | kBig, kInt, kFloat}},
         {"32-bit into 16 bits", 32, 16, {kFloat, kInt, kInt | kBig}},
     };
-    constexpr uint32_t kFrames = 64;
+    constexpr uint32_t kFrames = 61;
     TempDirectory dir;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string path = dir / (std::string(c.name) + ".wav");
         Recording r = startRecording(path, 48000, c.fileBits, 2);
@@ -135,32 +117,6 @@ TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
         }
         ASSERT_TRUE(r.writer->finishWriting());
         EXPECT_EQ(readWave(path).samples, expected);
-        }
-}
-
-TEST(CombinedChanges, RateAndChannelsAndLayoutTogether) {
-    TempDirectory dir;
-    Recording r = startRecording(dir / "mixed.wav", 48000, 24, 2);
-    appendSine(*r.input, 48000, 2, 0.25);
-    appendSine(*r.input, 32000, 1, 0.25);
-    appendSine(*r.input, 44100, 6, 0.25);
-    // 16-bit big-endian non-interleaved stereo at the file's rate.
-    std::vector<uint8_t> plane;
-    for (int f = 0; f < 12000; ++f) {
-        const auto v = static_cast<uint16_t>(std::lround(16384 * std::sin(2 * M_PI * kTone * f / 48000)));
-        plane.insert(plane.end(), {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF)});
-    }
-    const auto planarBigEndian = makeLinearPCMDescription(
-        48000, 2, 16, kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsNonInterleaved);
-    ASSERT_TRUE(r.input->appendSampleBuffer(makeAudioBuffer(planarBigEndian, 12000, {plane, plane})->ref()));
-    ASSERT_TRUE(r.writer->finishWriting());
-
-    const WaveReadBack sf = readWave(dir / "mixed.wav");
-    EXPECT_NEAR(static_cast<double>(sf.frames()), 48000.0, 1024.0);
-    for (int segment = 0; segment < 4; ++segment) {
-        const size_t from = static_cast<size_t>(segment) * 12000 + 1500;
-        for (int channel : {0, 1})
-            EXPECT_NEAR(measuredFrequency(sf.channel(channel, from, from + 9000), 48000), kTone, 2.0) << segment;
     }
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/media/convert/SampleCodecs.h"
+#include "platform/pcm/SampleCodecs.h"
 #include "platform/media/wave/WaveFileReader.h"
 #include "platform/media/wave/WaveFileWriter.h"
 
@@ -17,7 +17,9 @@ namespace testing_support {
 
 // Writes interleaved whole frames as a complete file.
 inline bool writeWave(const std::string& path, const media::WaveFormat& format, const std::vector<int32_t>& samples) {
-    const auto encode = media::convert::selectIntEncoder(format.bitsPerSample);
+    pcm::SampleEncoding stored{format.bitsPerSample == 8 ? pcm::SampleKind::UnsignedInt : pcm::SampleKind::SignedInt,
+                              static_cast<uint8_t>(format.bitsPerSample / 8), static_cast<uint8_t>(format.bitsPerSample)};
+    const auto encode = pcm::codecFor(stored).encodeInt;
     media::WaveFileWriter writer(std::make_unique<media::FileDescriptorSink>(
         ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
     if (encode == nullptr || samples.size() % format.channels != 0 || !writer.begin(format)) return false;

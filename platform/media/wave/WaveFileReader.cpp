@@ -73,11 +73,11 @@ bool WaveFileReader::prepareSamples() {
     if (d.sampleFormat == kFormatTagPCM && bytes >= 1 && bytes <= 4) {
         // WAVE stores 8-bit samples unsigned, wider ones signed; valid bits
         // narrower than the container sit at its top.
-        convert::SampleEncoding encoding;
-        encoding.kind = bytes == 1 ? convert::SampleKind::UnsignedInt : convert::SampleKind::SignedInt;
+        pcm::SampleEncoding encoding;
+        encoding.kind = bytes == 1 ? pcm::SampleKind::UnsignedInt : pcm::SampleKind::SignedInt;
         encoding.containerBytes = static_cast<uint8_t>(bytes);
         encoding.validBits = static_cast<uint8_t>(8 * bytes);
-        decode_ = convert::selectIntDecoder(encoding);
+        decode_ = pcm::codecFor(encoding).decodeInt;
     }
     if (decode_ == nullptr) {
         readProblem_ = "the samples are not integer PCM of 8 to 32 bits (format " + std::to_string(d.sampleFormat) +

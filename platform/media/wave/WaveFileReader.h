@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../convert/SampleCodecs.h"
+#include "platform/pcm/SampleCodecs.h"
 #include "WaveHeader.h"
 
 namespace media::wave {
@@ -45,7 +45,7 @@ private:
     int fd_ = -1;
     uint64_t fileBytes_ = 0;
     WaveHeaderReading header_;
-    convert::IntDecoder decode_ = nullptr;
+    pcm::IntDecoder decode_ = nullptr;
     uint64_t framesLeft_ = 0;
     uint64_t nextOffset_ = 0;
     std::vector<uint8_t> bytes_;

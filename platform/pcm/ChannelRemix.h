@@ -15,9 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace media::convert {
+namespace pcm {
 
 void remixChannels(const double* in, uint32_t inChannels, double* out, uint32_t outChannels,
                    size_t frames);
 
-}  // namespace media::convert
+}  // namespace pcm

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace media::convert {
+namespace pcm {
 
 void remixChannels(const double* in, uint32_t inChannels, double* out, uint32_t outChannels,
                    size_t frames) {
@@ -20,4 +20,4 @@ void remixChannels(const double* in, uint32_t inChannels, double* out, uint32_t 
     }
 }
 
-}  // namespace media::convert
+}  // namespace pcm

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "ChannelRemix.h"
+#include "platform/pcm/ChannelRemix.h"
 
 namespace media {
 namespace {
@@ -18,6 +18,12 @@ bool sameDescription(const AudioStreamBasicDescription& a, const AudioStreamBasi
            a.mChannelsPerFrame == b.mChannelsPerFrame && a.mBitsPerChannel == b.mBitsPerChannel;
 }
 
+// How a WAVE file stores samples of `bits`: little-endian, 8-bit unsigned, wider signed.
+pcm::SampleEncoding waveSamples(uint16_t bits) {
+    const auto kind = bits == 8 ? pcm::SampleKind::UnsignedInt : pcm::SampleKind::SignedInt;
+    return {kind, static_cast<uint8_t>(bits / 8), static_cast<uint8_t>(bits), false, false};
+}
+
 template <typename T>
 void ensureSize(std::vector<T>& v, size_t n) {
     if (v.size() < n) v.resize(n);
@@ -26,9 +32,7 @@ void ensureSize(std::vector<T>& v, size_t n) {
 }  // namespace
 
 InputPipeline::InputPipeline(const WaveFormat& output)
-    : output_(output),
-      intEncoder_(convert::selectIntEncoder(output.bitsPerSample)),
-      realEncoder_(convert::selectRealEncoder(output.bitsPerSample)) {}
+    : output_(output), out_(pcm::codecFor(waveSamples(output.bitsPerSample))) {}
 
 AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& file) {
     const AudioStreamBasicDescription* description =
@@ -42,13 +46,13 @@ AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& fi
         return AppendOutcome::Refused;
     }
 
-    convert::StreamLayout layout = layout_;
+    pcm::StreamLayout layout = layout_;
     const bool known = haveFormat_ && sameDescription(*description, description_);
-    if (!known && !convert::layoutFromDescription(*description, layout, problem_))
+    if (!known && !pcm::layoutFromDescription(*description, layout, problem_))
         return AppendOutcome::Refused;
     const std::span<const AudioBuffer> buffers = CMSampleBufferGetAudioBuffers(buffer);
     const CMItemCount frames = CMSampleBufferGetNumSamples(buffer);
-    if (!convert::buffersHoldFrames(layout, buffers, frames, problem_)) return AppendOutcome::Refused;
+    if (!pcm::buffersHoldFrames(layout, buffers, frames, problem_)) return AppendOutcome::Refused;
     // An empty buffer changes nothing; its format is taken up by the first
     // buffer of that format that brings audio (whose size bounds the scratch).
     if (frames == 0) return AppendOutcome::Appended;
@@ -72,7 +76,7 @@ AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& fi
 }
 
 bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
-                          const convert::StreamLayout& layout, WaveFileWriter& file) {
+                          const pcm::StreamLayout& layout, WaveFileWriter& file) {
     const bool sameRate = layout.sampleRate == static_cast<double>(output_.sampleRate);
     const bool sameChannels = layout.channels == output_.channels;
     if (!sameRate) {
@@ -99,27 +103,23 @@ bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
     const size_t cacheFrames = std::max<size_t>(1, kChunkSamples / widest);
 
     direct_ = nullptr;
-    intDecoder_ = nullptr;
-    realDecoder_ = nullptr;
+    in_ = pcm::codecFor(layout.sample);
     if (sameRate && sameChannels) {
-        if (layout.contiguous()) direct_ = convert::selectDirectConverter(layout.sample, output_.bitsPerSample);
+        if (layout.contiguous()) direct_ = pcm::selectDirectConverter(layout.sample, output_.bitsPerSample);
         if (direct_ != nullptr) {
             route_ = Route::Direct;
             chunkFrames_ = reservableFrames;
-        } else if (layout.sample.kind != convert::SampleKind::Float) {
+        } else if (layout.sample.kind != pcm::SampleKind::Float) {
             route_ = Route::IntegerPasses;
-            intDecoder_ = convert::selectIntDecoder(layout.sample);
             chunkFrames_ = std::min(cacheFrames, reservableFrames);
             ensureSize(intScratch_, chunkFrames_ * layout.channels);
         } else {
             route_ = Route::RealPasses;
-            realDecoder_ = convert::selectRealDecoder(layout.sample);
             chunkFrames_ = std::min(cacheFrames, reservableFrames);
             ensureSize(realScratch_, chunkFrames_ * layout.channels);
         }
     } else {
         route_ = Route::Adapt;
-        realDecoder_ = convert::selectRealDecoder(layout.sample);
         chunkFrames_ = std::min(cacheFrames, reservableFrames);
         ensureSize(realScratch_, chunkFrames_ * layout.channels);
         if (!sameChannels) ensureSize(mixScratch_, chunkFrames_ * output_.channels);
@@ -142,7 +142,7 @@ bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
 template <typename T, typename Decode>
 void InputPipeline::decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count,
                                 Decode decode, T* out) const {
-    const convert::StreamLayout& l = layout_;
+    const pcm::StreamLayout& l = layout_;
     if (l.contiguous()) {
         const auto* src = static_cast<const uint8_t*>(buffers[0].mData) + first * l.bytesPerFrame;
         decode(src, count * l.channels, out, 1);
@@ -174,10 +174,10 @@ bool InputPipeline::convertIntegers(std::span<const AudioBuffer> buffers, size_t
                                     WaveFileWriter& file) {
     for (size_t done = 0; done < frames;) {
         const size_t n = std::min(chunkFrames_, frames - done);
-        decodeChunk(buffers, done, n, intDecoder_, intScratch_.data());
+        decodeChunk(buffers, done, n, in_.decodeInt, intScratch_.data());
         uint8_t* dst = file.reserve(n * output_.blockAlign());
         if (dst == nullptr) return false;
-        clipped_ += intEncoder_(intScratch_.data(), n * output_.channels, dst);
+        clipped_ += out_.encodeInt(intScratch_.data(), n * output_.channels, dst);
         if (!file.commit(n)) return false;
         done += n;
     }
@@ -188,7 +188,7 @@ bool InputPipeline::convertReals(std::span<const AudioBuffer> buffers, size_t fr
                                  WaveFileWriter& file) {
     for (size_t done = 0; done < frames;) {
         const size_t n = std::min(chunkFrames_, frames - done);
-        decodeChunk(buffers, done, n, realDecoder_, realScratch_.data());
+        decodeChunk(buffers, done, n, in_.decodeReal, realScratch_.data());
         if (!writeReal(realScratch_.data(), n, file)) return false;
         done += n;
     }
@@ -198,10 +198,10 @@ bool InputPipeline::convertReals(std::span<const AudioBuffer> buffers, size_t fr
 bool InputPipeline::adapt(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file) {
     for (size_t done = 0; done < frames;) {
         const size_t n = std::min(chunkFrames_, frames - done);
-        decodeChunk(buffers, done, n, realDecoder_, realScratch_.data());
+        decodeChunk(buffers, done, n, in_.decodeReal, realScratch_.data());
         const double* mixed = realScratch_.data();
         if (layout_.channels != output_.channels) {
-            convert::remixChannels(realScratch_.data(), layout_.channels, mixScratch_.data(),
+            pcm::remixChannels(realScratch_.data(), layout_.channels, mixScratch_.data(),
                                    output_.channels, n);
             mixed = mixScratch_.data();
         }
@@ -222,7 +222,7 @@ bool InputPipeline::adapt(std::span<const AudioBuffer> buffers, size_t frames, W
 bool InputPipeline::writeReal(const double* samples, size_t frames, WaveFileWriter& file) {
     uint8_t* dst = file.reserve(frames * output_.blockAlign());
     if (dst == nullptr) return false;
-    clipped_ += realEncoder_(samples, frames * output_.channels, dst);
+    clipped_ += out_.encodeReal(samples, frames * output_.channels, dst);
     return file.commit(frames);
 }
 

@@ -9,7 +9,7 @@
 
 struct soxr;
 
-namespace media::convert {
+namespace pcm {
 
 class Resampler {
 public:
@@ -44,4 +44,4 @@ private:
     double* out_ = nullptr;  // outFrames_ * channels_ doubles
 };
 
-}  // namespace media::convert
+}  // namespace pcm

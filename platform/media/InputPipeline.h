@@ -1,15 +1,15 @@
 #pragma once
 // Conversion of appended sample buffers to a WAVE file's format.
 //
-// The converter is chosen when a buffer's format differs from the last one,
-// never per sample:
+// The PCM toolkit's converters are chosen when a buffer's format differs
+// from the last one, never per sample:
 //   - same rate and channels, a one-pass converter exists: straight from the
 //     buffer into the file's write buffer (the common case: the output
 //     settings come from the first buffer);
 //   - same rate and channels otherwise: decode into scratch, then encode
 //     (integers stay integers, so widening is exact and narrowing rounds);
 //   - another rate or channel count: decode to doubles, remix channels (see
-//     ChannelRemix.h), resample with libsoxr (one resampler while the input
+//     platform/pcm/ChannelRemix.h), resample (one resampler while the input
 //     rate stays; flushed when it changes and at the end), encode.
 // Scratch space is sized when the format changes; appends of a known format
 // allocate nothing.
@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "../../buffers/CMSampleBuffer.h"
-#include "../wave/WaveFileWriter.h"
-#include "../wave/WaveFormat.h"
-#include "Resampler.h"
-#include "SampleCodecs.h"
-#include "StreamLayout.h"
+#include "../buffers/CMSampleBuffer.h"
+#include "platform/pcm/Resampler.h"
+#include "platform/pcm/SampleCodecs.h"
+#include "platform/pcm/StreamLayout.h"
+#include "wave/WaveFileWriter.h"
+#include "wave/WaveFormat.h"
 
 namespace media {
 
@@ -52,7 +52,7 @@ public:
 private:
     enum class Route { Direct, IntegerPasses, RealPasses, Adapt };
 
-    bool adopt(const AudioStreamBasicDescription& description, const convert::StreamLayout& layout,
+    bool adopt(const AudioStreamBasicDescription& description, const pcm::StreamLayout& layout,
                WaveFileWriter& file);
     bool convertDirect(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
     bool convertIntegers(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
@@ -70,19 +70,17 @@ private:
 
     bool haveFormat_ = false;
     AudioStreamBasicDescription description_{};
-    convert::StreamLayout layout_{};
+    pcm::StreamLayout layout_{};
     Route route_ = Route::Direct;
     size_t chunkFrames_ = 1;
-    convert::DirectConverter direct_ = nullptr;
-    convert::IntDecoder intDecoder_ = nullptr;
-    convert::RealDecoder realDecoder_ = nullptr;
-    convert::IntEncoder intEncoder_ = nullptr;
-    convert::RealEncoder realEncoder_ = nullptr;
+    pcm::SampleCodec out_;  // the file's samples
+    pcm::SampleCodec in_;   // the current buffers' samples
+    pcm::DirectConverter direct_ = nullptr;
 
     std::vector<int32_t> intScratch_;
     std::vector<double> realScratch_;
     std::vector<double> mixScratch_;
-    convert::Resampler resampler_;
+    pcm::Resampler resampler_;
     WaveFileWriter* resampleTarget_ = nullptr;  // the file during a resampler call
 };
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace media::convert {
+namespace pcm {
 namespace {
 
 // Assigned in place, so a refusal reuses the text's storage instead of
@@ -62,6 +62,16 @@ bool layoutFromDescription(const AudioStreamBasicDescription& d, StreamLayout& l
     return true;
 }
 
+AudioStreamBasicDescription describeLayout(const SampleEncoding& sample, double sampleRate, uint32_t channels,
+                                           bool interleaved) {
+    AudioFormatFlags flags = sample.kind == SampleKind::Float       ? kAudioFormatFlagIsFloat
+                             : sample.kind == SampleKind::SignedInt ? kAudioFormatFlagIsSignedInteger
+                                                                    : 0;
+    if (sample.bigEndian) flags |= kAudioFormatFlagIsBigEndian;
+    if (!interleaved) flags |= kAudioFormatFlagIsNonInterleaved;
+    return makeLinearPCMDescription(sampleRate, channels, sample.validBits, flags);
+}
+
 bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers,
                        int64_t frames, std::string& problem) {
     const uint64_t expectedBuffers = layout.interleaved ? 1 : layout.channels;
@@ -83,4 +93,4 @@ bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> 
     return true;
 }
 
-}  // namespace media::convert
+}  // namespace pcm

@@ -4,7 +4,7 @@
 
 #include <new>
 
-namespace media::convert {
+namespace pcm {
 
 Resampler::~Resampler() { reset(); }
 
@@ -73,4 +73,4 @@ bool Resampler::flush(Output output, void* context) {
     return ok;
 }
 
-}  // namespace media::convert
+}  // namespace pcm

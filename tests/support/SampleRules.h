@@ -1,23 +1,11 @@
 #pragma once
-// The rules every sample conversion follows, written plainly. The converters
-// in SampleCodecs.cpp are faster versions of these and must agree with them
-// bit for bit (the tests hold them to it).
-//
-// Integers travel "left-justified" in 32 bits: a B-bit sample s becomes
-// s * 2^(32-B); unsigned samples are first offset by -2^(B-1).
-//
-// Real (floating-point) to N-bit integer: multiply by 2^(N-1), round to the
-// nearest integer with ties to even (the IEEE default, as std::nearbyint and
-// std::lrint round), saturate to [-2^(N-1), 2^(N-1)-1]; NaN gives 0. So +1.0
-// gives the largest value (and counts as clipped), -1.0 the smallest.
-//
-// Left-justified integer to N-bit integer: add half of the N-bit step (ties
-// round up), shift right by 32-N, saturate at the top. Widening is exact.
+// The rules of platform/pcm/SampleCodecs.h written as plainly as possible:
+// the oracle the tests hold the toolkit's fast codecs to, bit for bit.
 
 #include <cmath>
 #include <cstdint>
 
-namespace media::convert {
+namespace testing_support {
 
 inline int32_t quantiseRealReference(double x, unsigned outBits, bool& clipped) {
     clipped = false;
@@ -49,4 +37,4 @@ inline int32_t narrowIntegerReference(int32_t leftJustified, unsigned outBits, b
     return static_cast<int32_t>(r);
 }
 
-}  // namespace media::convert
+}  // namespace testing_support

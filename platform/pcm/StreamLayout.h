@@ -6,9 +6,9 @@
 #include <span>
 #include <string>
 
-#include "../../buffers/CMSampleBuffer.h"
+#include "platform/buffers/CMSampleBuffer.h"
 
-namespace media::convert {
+namespace pcm {
 
 enum class SampleKind : uint8_t { SignedInt, UnsignedInt, Float };
 
@@ -42,10 +42,16 @@ struct StreamLayout {
 bool layoutFromDescription(const AudioStreamBasicDescription& description, StreamLayout& layout,
                            std::string& problem);
 
+// The stream description of packed samples in `sample` at `sampleRate` and
+// `channels`, one buffer of frames or (not `interleaved`) one per channel:
+// what layoutFromDescription reads back as the same layout.
+AudioStreamBasicDescription describeLayout(const SampleEncoding& sample, double sampleRate, uint32_t channels,
+                                           bool interleaved);
+
 // Whether `buffers` hold `frames` frames of `layout`: one buffer when
 // interleaved, one single-channel buffer per channel otherwise, each with at
 // least the bytes the frames need (more is ignored). Sets `problem` if not.
 bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers,
                        int64_t frames, std::string& problem);
 
-}  // namespace media::convert
+}  // namespace pcm

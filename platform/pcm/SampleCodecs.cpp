@@ -1,4 +1,4 @@
-// The sample converters. Loops are written so GCC vectorises them at -O2/-O3
+// The sample codecs. Loops are written so GCC vectorises them at -O2/-O3
 // without -march flags: loads and stores through memcpy (buffers may be
 // unaligned), branch-free selects, and rounding by the 1.5*2^52 bias (adding
 // and subtracting it leaves a double rounded to an integer, ties to even, in
@@ -14,20 +14,28 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__x86_64__) && defined(__GLIBC__) && defined(__has_attribute)
 #if __has_attribute(target_clones)
-#define MEDIA_CPU_LEVELS __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
+#define PCM_CPU_LEVELS __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
 #endif
 #endif
-#ifndef MEDIA_CPU_LEVELS
-#define MEDIA_CPU_LEVELS
+#ifndef PCM_CPU_LEVELS
+#define PCM_CPU_LEVELS
 #endif
 
-namespace media::convert {
+namespace pcm {
 
 static_assert(std::endian::native == std::endian::little,
               "the converters store little-endian samples with plain copies");
+
+// The kernels of the common direct conversions, defined at the end for
+// several CPU levels: little-endian float32 to 32-bit and 16-bit integers,
+// and the byte swap of 16-bit samples.
+uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
+uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
+void swapInt16(const uint8_t* src, size_t count, uint8_t* out);
 
 namespace {
 
@@ -40,9 +48,9 @@ struct OutputRange {
     static constexpr double lo = -scale;
 };
 
-// Real sample to N-bit integer per SampleRules.h. For |s| >= 2^51 the bias no
-// longer rounds exactly, but such values lie far outside every range and
-// saturate exactly as the rule says. The clip flag goes through a double
+// Real sample to N-bit integer by the rule in SampleCodecs.h. For
+// |s| >= 2^51 the bias no longer rounds exactly, but such values lie far
+// outside every range and saturate exactly as the rule says. The clip flag goes through a double
 // select because SSE2 has no 64-bit integer compare: counting the comparison
 // directly in an integer keeps GCC from vectorising the loop. NaN fails
 // both range tests, so it is not counted, and the last select makes it 0.
@@ -97,9 +105,9 @@ inline int32_t quantiseFloat(float x, uint32_t& clipped) {
     return roundFloatToInt(rounded) | (over & hi) | (under & lo);
 }
 
-// Left-justified int32 to N-bit integer per SampleRules.h, in 32-bit lanes:
-// (v + half) >> shift equals (v >> shift) plus the highest dropped bit, and
-// only the largest inputs round up past the top.
+// Left-justified int32 to N-bit integer by the rule in SampleCodecs.h, in
+// 32-bit lanes: (v + half) >> shift equals (v >> shift) plus the highest
+// dropped bit, and only the largest inputs round up past the top.
 template <unsigned Bits>
 inline int32_t narrow(int32_t v, uint32_t& clipped) {
     if constexpr (Bits == 32) {
@@ -129,19 +137,18 @@ inline uint64_t countedLoop(size_t count, Body body) {
     return total;
 }
 
-template <unsigned Bits>
-inline void store(uint8_t* out, size_t i, int32_t v) {
-    if constexpr (Bits == 8) {
-        out[i] = static_cast<uint8_t>(v + 128);
-    } else if constexpr (Bits == 16) {
-        const auto s = static_cast<int16_t>(v);
-        std::memcpy(out + 2 * i, &s, 2);
-    } else if constexpr (Bits == 24) {
-        out[3 * i] = static_cast<uint8_t>(v);
-        out[3 * i + 1] = static_cast<uint8_t>(v >> 8);
-        out[3 * i + 2] = static_cast<uint8_t>(v >> 16);
+// The value with its bytes reversed when Swap is set: little-endian storage
+// of big-endian samples, in both directions.
+template <bool Swap, typename U>
+inline U swapIf(U v) {
+    if constexpr (!Swap || sizeof(U) == 1) {
+        return v;
+    } else if constexpr (sizeof(U) == 2) {
+        return __builtin_bswap16(v);
+    } else if constexpr (sizeof(U) == 4) {
+        return __builtin_bswap32(v);
     } else {
-        std::memcpy(out + 4 * i, &v, 4);
+        return __builtin_bswap64(v);
     }
 }
 
@@ -152,20 +159,45 @@ inline T loadLittle(const uint8_t* p) {
     return v;
 }
 
+// Sample i of a packed integer output of `Bytes` bytes; Offset stores
+// offset binary (unsigned samples).
+template <unsigned Bytes, bool BigEndian, bool Offset>
+inline void store(uint8_t* out, size_t i, int32_t v) {
+    uint32_t u = static_cast<uint32_t>(v);
+    if constexpr (Offset) u += uint32_t{1} << (8 * Bytes - 1);
+    if constexpr (Bytes == 1) {
+        out[i] = static_cast<uint8_t>(u);
+    } else if constexpr (Bytes == 2) {
+        const uint16_t s = swapIf<BigEndian>(static_cast<uint16_t>(u));
+        std::memcpy(out + 2 * i, &s, 2);
+    } else if constexpr (Bytes == 3) {
+        out[3 * i + (BigEndian ? 2 : 0)] = static_cast<uint8_t>(u);
+        out[3 * i + 1] = static_cast<uint8_t>(u >> 8);
+        out[3 * i + (BigEndian ? 0 : 2)] = static_cast<uint8_t>(u >> 16);
+    } else {
+        u = swapIf<BigEndian>(u);
+        std::memcpy(out + 4 * i, &u, 4);
+    }
+}
+
+// A WAVE file's data: little-endian, 8-bit unsigned, wider signed.
+template <unsigned Bits>
+inline void storeWave(uint8_t* out, size_t i, int32_t v) {
+    store<Bits / 8, false, Bits == 8>(out, i, v);
+}
+
 // Raw container bits as an unsigned number, in the stored byte order.
 template <unsigned Bytes, bool BigEndian>
 inline uint32_t loadContainer(const uint8_t* p) {
     if constexpr (Bytes == 1) {
         return p[0];
     } else if constexpr (Bytes == 2) {
-        const uint16_t v = loadLittle<uint16_t>(p);
-        return BigEndian ? static_cast<uint16_t>((v >> 8) | (v << 8)) : v;
+        return swapIf<BigEndian>(loadLittle<uint16_t>(p));
     } else if constexpr (Bytes == 3) {
         return BigEndian ? (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2]
                          : (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
     } else {
-        const uint32_t v = loadLittle<uint32_t>(p);
-        return BigEndian ? __builtin_bswap32(v) : v;
+        return swapIf<BigEndian>(loadLittle<uint32_t>(p));
     }
 }
 
@@ -173,107 +205,107 @@ inline uint32_t loadContainer(const uint8_t* p) {
 // (padding of a high-aligned 24-bit container); Flip turns offset-binary
 // (unsigned) into two's complement.
 template <unsigned Bytes, bool BigEndian, unsigned Shift, uint32_t Mask, bool Flip>
+inline int32_t loadInt(const uint8_t* p) {
+    uint32_t v = (loadContainer<Bytes, BigEndian>(p) << Shift) & Mask;
+    if constexpr (Flip) v ^= 0x80000000u;
+    return static_cast<int32_t>(v);
+}
+
+template <unsigned Bytes, bool BigEndian, unsigned Shift, uint32_t Mask, bool Flip>
 void decodeInt(const uint8_t* src, size_t count, int32_t* out, size_t stride) {
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t v = (loadContainer<Bytes, BigEndian>(src + i * Bytes) << Shift) & Mask;
-        if constexpr (Flip) v ^= 0x80000000u;
-        out[i * stride] = static_cast<int32_t>(v);
-    }
+    for (size_t i = 0; i < count; ++i) out[i * stride] = loadInt<Bytes, BigEndian, Shift, Mask, Flip>(src + i * Bytes);
 }
 
 template <unsigned Bytes, bool BigEndian, unsigned Shift, uint32_t Mask, bool Flip>
 void decodeIntToReal(const uint8_t* src, size_t count, double* out, size_t stride) {
-    for (size_t i = 0; i < count; ++i) {
-        uint32_t v = (loadContainer<Bytes, BigEndian>(src + i * Bytes) << Shift) & Mask;
-        if constexpr (Flip) v ^= 0x80000000u;
-        out[i * stride] = static_cast<double>(static_cast<int32_t>(v)) * (1.0 / 2147483648.0);
-    }
+    for (size_t i = 0; i < count; ++i)
+        out[i * stride] =
+            static_cast<double>(loadInt<Bytes, BigEndian, Shift, Mask, Flip>(src + i * Bytes)) * (1.0 / 2147483648.0);
 }
 
-template <typename F, bool BigEndian>
-inline double loadReal(const uint8_t* p) {
-    if constexpr (sizeof(F) == 4) {
-        uint32_t bits = loadLittle<uint32_t>(p);
-        if constexpr (BigEndian) bits = __builtin_bswap32(bits);
-        return static_cast<double>(std::bit_cast<float>(bits));
-    } else {
-        uint64_t bits = loadLittle<uint64_t>(p);
-        if constexpr (BigEndian) bits = __builtin_bswap64(bits);
-        return std::bit_cast<double>(bits);
-    }
-}
+template <typename F>
+using BitsOf = std::conditional_t<sizeof(F) == 4, uint32_t, uint64_t>;
 
 template <typename F, bool BigEndian>
 void decodeReal(const uint8_t* src, size_t count, double* out, size_t stride) {
-    for (size_t i = 0; i < count; ++i) out[i * stride] = loadReal<F, BigEndian>(src + i * sizeof(F));
+    for (size_t i = 0; i < count; ++i)
+        out[i * stride] = std::bit_cast<F>(swapIf<BigEndian>(loadLittle<BitsOf<F>>(src + i * sizeof(F))));
 }
 
-template <unsigned Bits>
+template <unsigned Bytes, bool BigEndian, bool Offset>
 uint64_t encodeInt(const int32_t* in, size_t count, uint8_t* out) {
     return countedLoop(count, [&](size_t i, uint32_t& clipped) {
-        store<Bits>(out, i, narrow<Bits>(in[i], clipped));
+        store<Bytes, BigEndian, Offset>(out, i, narrow<8 * Bytes>(in[i], clipped));
     });
 }
 
-template <unsigned Bits>
+template <unsigned Bytes, bool BigEndian, bool Offset>
 uint64_t encodeReal(const double* in, size_t count, uint8_t* out) {
     return countedLoop(count, [&](size_t i, uint32_t& clipped) {
-        store<Bits>(out, i, quantise<Bits>(in[i], clipped));
+        store<Bytes, BigEndian, Offset>(out, i, quantise<8 * Bytes>(in[i], clipped));
     });
 }
 
-// Little-endian floats straight to output bytes.
+template <typename F, bool BigEndian>
+uint64_t encodeFloat(const double* in, size_t count, uint8_t* out) {
+    for (size_t i = 0; i < count; ++i) {
+        const BitsOf<F> bits = swapIf<BigEndian>(std::bit_cast<BitsOf<F>>(static_cast<F>(in[i])));
+        std::memcpy(out + i * sizeof(F), &bits, sizeof(F));
+    }
+    return 0;
+}
+
+// Little-endian floats straight to WAVE bytes.
 template <typename F, unsigned Bits>
 uint64_t convertReal(const uint8_t* src, size_t count, uint8_t* out) {
     return countedLoop(count, [&](size_t i, uint32_t& clipped) {
         const F x = loadLittle<F>(src + i * sizeof(F));
         if constexpr (sizeof(F) == 4) {
-            store<Bits>(out, i, quantiseFloat<Bits>(x, clipped));
+            storeWave<Bits>(out, i, quantiseFloat<Bits>(x, clipped));
         } else {
-            store<Bits>(out, i, quantise<Bits>(x, clipped));
+            storeWave<Bits>(out, i, quantise<Bits>(x, clipped));
         }
     });
 }
 
-uint64_t copySamples(const uint8_t* src, size_t count, uint8_t* out, size_t bytes) {
-    std::memcpy(out, src, count * bytes);
+template <unsigned Bytes>
+uint64_t copyConverter(const uint8_t* src, size_t count, uint8_t* out) {
+    std::memcpy(out, src, count * Bytes);
     return 0;
 }
 
-template <unsigned Bytes>
-uint64_t copyConverter(const uint8_t* src, size_t count, uint8_t* out) {
-    return copySamples(src, count, out, Bytes);
+// Integers in a container of their own size.
+template <unsigned Bytes, bool BigEndian, bool Unsigned>
+SampleCodec packedIntCodec() {
+    constexpr unsigned shift = 32 - 8 * Bytes;
+    return {&decodeInt<Bytes, BigEndian, shift, ~0u, Unsigned>, &decodeIntToReal<Bytes, BigEndian, shift, ~0u, Unsigned>,
+            &encodeInt<Bytes, BigEndian, Unsigned>, &encodeReal<Bytes, BigEndian, Unsigned>};
 }
 
-// Instantiates a decoder template for one integer encoding.
-template <template <unsigned, bool, unsigned, uint32_t, bool> class Pick, typename Fn>
-Fn pickInt(const SampleEncoding& e) {
-    const bool flip = e.kind == SampleKind::UnsignedInt;
-    const bool be = e.bigEndian;
-    auto pick = [&]<unsigned Bytes, unsigned Shift, uint32_t Mask>() -> Fn {
-        if (be) return flip ? Pick<Bytes, true, Shift, Mask, true>::fn : Pick<Bytes, true, Shift, Mask, false>::fn;
-        return flip ? Pick<Bytes, false, Shift, Mask, true>::fn : Pick<Bytes, false, Shift, Mask, false>::fn;
-    };
+// 24 valid bits in 4 bytes, shifted up by Shift to the top; read only.
+template <unsigned Shift, bool BigEndian, bool Unsigned>
+SampleCodec wide24Codec() {
+    return {&decodeInt<4, BigEndian, Shift, 0xFFFFFF00u, Unsigned>,
+            &decodeIntToReal<4, BigEndian, Shift, 0xFFFFFF00u, Unsigned>, nullptr, nullptr};
+}
+
+template <bool BigEndian, bool Unsigned>
+SampleCodec intCodec(const SampleEncoding& e) {
     switch (e.containerBytes) {
-        case 1: return pick.template operator()<1, 24, 0xFFFFFFFFu>();
-        case 2: return pick.template operator()<2, 16, 0xFFFFFFFFu>();
-        case 3: return pick.template operator()<3, 8, 0xFFFFFFFFu>();
+        case 1: return packedIntCodec<1, BigEndian, Unsigned>();
+        case 2: return packedIntCodec<2, BigEndian, Unsigned>();
+        case 3: return packedIntCodec<3, BigEndian, Unsigned>();
         case 4:
-            if (e.validBits == 32) return pick.template operator()<4, 0, 0xFFFFFFFFu>();
-            return e.alignedHigh ? pick.template operator()<4, 0, 0xFFFFFF00u>()
-                                 : pick.template operator()<4, 8, 0xFFFFFF00u>();
-        default: return nullptr;
+            if (e.validBits == 32) return packedIntCodec<4, BigEndian, Unsigned>();
+            return e.alignedHigh ? wide24Codec<0, BigEndian, Unsigned>() : wide24Codec<8, BigEndian, Unsigned>();
+        default: return {};
     }
 }
 
-template <unsigned Bytes, bool BE, unsigned Shift, uint32_t Mask, bool Flip>
-struct IntDecoderOf {
-    static constexpr IntDecoder fn = &decodeInt<Bytes, BE, Shift, Mask, Flip>;
-};
-template <unsigned Bytes, bool BE, unsigned Shift, uint32_t Mask, bool Flip>
-struct RealDecoderOfInt {
-    static constexpr RealDecoder fn = &decodeIntToReal<Bytes, BE, Shift, Mask, Flip>;
-};
+template <typename F, bool BigEndian>
+SampleCodec floatCodec() {
+    return {nullptr, &decodeReal<F, BigEndian>, nullptr, &encodeFloat<F, BigEndian>};
+}
 
 template <typename F>
 DirectConverter convertRealTo(unsigned outBits) {
@@ -297,51 +329,32 @@ uint64_t swap16Converter(const uint8_t* src, size_t count, uint8_t* out) {
 
 }  // namespace
 
-MEDIA_CPU_LEVELS uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
+PCM_CPU_LEVELS uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
     return convertReal<float, 32>(src, count, out);
 }
 
-MEDIA_CPU_LEVELS uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
+PCM_CPU_LEVELS uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
     return convertReal<float, 16>(src, count, out);
 }
 
-MEDIA_CPU_LEVELS void swapInt16(const uint8_t* src, size_t count, uint8_t* out) {
+PCM_CPU_LEVELS void swapInt16(const uint8_t* src, size_t count, uint8_t* out) {
     for (size_t i = 0; i < count; ++i) {
         const uint16_t swapped = __builtin_bswap16(loadLittle<uint16_t>(src + 2 * i));
         std::memcpy(out + 2 * i, &swapped, 2);
     }
 }
 
-IntDecoder selectIntDecoder(const SampleEncoding& e) {
-    if (e.kind == SampleKind::Float) return nullptr;
-    return pickInt<IntDecoderOf, IntDecoder>(e);
-}
-
-RealDecoder selectRealDecoder(const SampleEncoding& e) {
-    if (e.kind != SampleKind::Float) return pickInt<RealDecoderOfInt, RealDecoder>(e);
-    if (e.containerBytes == 4) return e.bigEndian ? &decodeReal<float, true> : &decodeReal<float, false>;
-    if (e.containerBytes == 8) return e.bigEndian ? &decodeReal<double, true> : &decodeReal<double, false>;
-    return nullptr;
-}
-
-IntEncoder selectIntEncoder(unsigned outBits) {
-    switch (outBits) {
-        case 8: return &encodeInt<8>;
-        case 16: return &encodeInt<16>;
-        case 24: return &encodeInt<24>;
-        case 32: return &encodeInt<32>;
-        default: return nullptr;
+SampleCodec codecFor(const SampleEncoding& e) {
+    const bool big = e.bigEndian;
+    switch (e.kind) {
+        case SampleKind::Float:
+            if (e.containerBytes == 4) return big ? floatCodec<float, true>() : floatCodec<float, false>();
+            if (e.containerBytes == 8) return big ? floatCodec<double, true>() : floatCodec<double, false>();
+            return {};
+        case SampleKind::UnsignedInt: return big ? intCodec<true, true>(e) : intCodec<false, true>(e);
+        case SampleKind::SignedInt: break;
     }
-}
-
-RealEncoder selectRealEncoder(unsigned outBits) {
-    switch (outBits) {
-        case 8: return &encodeReal<8>;
-        case 16: return &encodeReal<16>;
-        case 24: return &encodeReal<24>;
-        case 32: return &encodeReal<32>;
-        default: return nullptr;
-    }
+    return big ? intCodec<true, false>(e) : intCodec<false, false>(e);
 }
 
 DirectConverter selectDirectConverter(const SampleEncoding& e, unsigned outBits) {
@@ -366,4 +379,4 @@ DirectConverter selectDirectConverter(const SampleEncoding& e, unsigned outBits)
     return outBits == 16 ? &swap16Converter : nullptr;
 }
 
-}  // namespace media::convert
+}  // namespace pcm
