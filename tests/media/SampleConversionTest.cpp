@@ -19,11 +19,6 @@ namespace {
 using namespace pcm;
 using Bytes = std::vector<uint8_t>;
 
-SampleEncoding wave(unsigned bits) {
-    return {bits == 8 ? SampleKind::UnsignedInt : SampleKind::SignedInt, static_cast<uint8_t>(bits / 8),
-            static_cast<uint8_t>(bits), false, false};
-}
-
 // Sample i of little-endian WAVE output at `bits` (8 bits is offset binary).
 int32_t storedSample(const Bytes& out, size_t i, unsigned bits) {
     const size_t width = bits / 8;
@@ -35,7 +30,7 @@ int32_t storedSample(const Bytes& out, size_t i, unsigned bits) {
 
 // Specials, half steps near zero and at both ends of every width, values that
 // keep a fraction after scaling (1.7e-9 * 2^31 is 3.65), then random ones.
-std::vector<double> trickyValues(size_t count) {
+std::vector<double> trickyValues() {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     std::vector<double> v = {0.0, -0.0, kInf, -kInf, std::nan(""), 3e9, -3e9, 1e300, 1.7e-9, -1.7e-9,
                              std::nextafter(1.0f, 2.0f), std::numeric_limits<float>::denorm_min()};
@@ -46,44 +41,47 @@ std::vector<double> trickyValues(size_t count) {
     }
     std::mt19937 rng(12345);
     std::uniform_real_distribution<double> wide(-1.5, 1.5), small(-2e-6, 2e-6);
-    while (v.size() < count) v.push_back(v.size() % 2 == 0 ? wide(rng) : small(rng));
+    while (v.size() < 5000) v.push_back(v.size() % 2 == 0 ? wide(rng) : small(rng));
     return v;
 }
 
-// Doubles in memory (the pipeline's encoder) and float32 and float64 samples
-// (the one-pass converters) to every width, against the plain rule, at
-// lengths around the vector widths and from unaligned addresses, writing
-// nothing outside the output. The long run puts every value in the vector loop.
-class RealToInteger : public testing::TestWithParam<std::tuple<unsigned, unsigned>> {};
+// Every encoder to every width: left-justified integers narrowed, doubles in
+// memory (the pipeline's encoder), float32 and float64 samples (the one-pass
+// converters, from unaligned input), at lengths around the vector widths into
+// unaligned output, writing nothing outside it. The longest run puts every
+// value in the vector loop. The integers are the values at 32 bits.
+enum Source : uint8_t { kInt32 = 0, kDouble = 1, kFloat32 = 4, kFloat64 = 8 };  // >1: bytes of a raw sample
+class Encoders : public testing::TestWithParam<std::tuple<unsigned, Source>> {};
 
-TEST_P(RealToInteger, MatchesThePlainRuleAtEveryLengthAndAlignment) {
-    const auto [bits, inBytes] = GetParam();  // inBytes 0: the double encoder
-    const std::vector<double> tricky = trickyValues(5000);
-    const DirectConverter direct =
-        selectDirectConverter({SampleKind::Float, static_cast<uint8_t>(inBytes), static_cast<uint8_t>(8 * inBytes),
-                               false, false},
-                              bits);
-    const RealEncoder encode = codecFor(wave(bits)).encodeReal;
-    ASSERT_TRUE(inBytes == 0 || direct != nullptr);
-    for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{17}, size_t{33}, size_t{64}, tricky.size()}) {
-        Bytes out(count * bits / 8 + 2, 0xEE);  // one byte in: unaligned output (and input)
-        uint64_t clips = 0;
-        if (inBytes == 0) {
-            clips = encode(tricky.data(), count, out.data() + 1);
-        } else {
-            Bytes raw(1 + inBytes * count);
-            for (size_t i = 0; i < count; ++i) {
-                const float f = static_cast<float>(tricky[i]);
-                std::memcpy(raw.data() + 1 + inBytes * i, inBytes == 4 ? static_cast<const void*>(&f) : &tricky[i], inBytes);
-            }
-            clips = direct(raw.data() + 1, count, out.data() + 1);
-        }
+TEST_P(Encoders, MatchThePlainRulesAtEveryLengthAndAlignment) {
+    const auto [bits, source] = GetParam();
+    const std::vector<double> reals = trickyValues();
+    std::vector<int32_t> ints;
+    Bytes raw(1 + source * reals.size());
+    for (size_t i = 0; i < reals.size(); ++i) {
+        bool ignored = false;
+        ints.push_back(testing_support::quantiseRealReference(reals[i], 32, ignored));
+        const float f = static_cast<float>(reals[i]);
+        if (source > kDouble)
+            std::memcpy(&raw[1 + source * i], source == kFloat32 ? static_cast<const void*>(&f) : &reals[i], source);
+    }
+    const SampleCodec codec = codecFor({bits == 8 ? SampleKind::UnsignedInt : SampleKind::SignedInt,
+                                        static_cast<uint8_t>(bits / 8), static_cast<uint8_t>(bits), false, false});
+    const DirectConverter direct = selectDirectConverter({SampleKind::Float, source, static_cast<uint8_t>(8 * source), false, false}, bits);
+    ASSERT_TRUE(source <= kDouble || direct != nullptr);
+    for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{17}, size_t{33}, size_t{64}, reals.size()}) {
+        Bytes out(count * bits / 8 + 2, 0xEE);
+        const uint64_t clips = source == kInt32    ? codec.encodeInt(ints.data(), count, &out[1])
+                               : source == kDouble ? codec.encodeReal(reals.data(), count, &out[1])
+                                                   : direct(&raw[1], count, &out[1]);
         const Bytes stored(out.begin() + 1, out.end() - 1);
         uint64_t expectedClips = 0;
         for (size_t i = 0; i < count; ++i) {
             bool clipped = false;
-            const double x = inBytes == 4 ? static_cast<float>(tricky[i]) : tricky[i];
-            ASSERT_EQ(storedSample(stored, i, bits), testing_support::quantiseRealReference(x, bits, clipped))
+            const double x = source == kFloat32 ? static_cast<float>(reals[i]) : reals[i];
+            ASSERT_EQ(storedSample(stored, i, bits), source == kInt32
+                                                         ? testing_support::narrowIntegerReference(ints[i], bits, clipped)
+                                                         : testing_support::quantiseRealReference(x, bits, clipped))
                 << x << " at " << i << " of " << count;
             expectedClips += clipped ? 1 : 0;
         }
@@ -93,27 +91,7 @@ TEST_P(RealToInteger, MatchesThePlainRuleAtEveryLengthAndAlignment) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ToEveryWidth, RealToInteger,
-                         testing::Combine(testing::Values(8u, 16u, 24u, 32u), testing::Values(0u, 4u, 8u)));
-
-TEST(IntegerToInteger, NarrowingRoundsHalfUpSaturatesAndMatchesThePlainRule) {
-    std::mt19937 rng(99);
-    std::uniform_int_distribution<int32_t> any(INT32_MIN, INT32_MAX);
-    std::vector<int32_t> in = {INT32_MIN, INT32_MAX, 0, -1, 0x7FFF8000, 0x7FFF7FFF, 0x8000, 0x7FFF, -0x8001,
-                               0x7FFFFF80, 0x7FFFFF7F};
-    while (in.size() < 4000) in.push_back(any(rng));
-    for (unsigned bits : {8u, 16u, 24u, 32u}) {
-        Bytes out(in.size() * bits / 8);
-        const uint64_t clips = codecFor(wave(bits)).encodeInt(in.data(), in.size(), out.data());
-        uint64_t expectedClips = 0;
-        for (size_t i = 0; i < in.size(); ++i) {
-            bool clipped = false;
-            ASSERT_EQ(storedSample(out, i, bits), testing_support::narrowIntegerReference(in[i], bits, clipped))
-                << bits << " " << in[i];
-            expectedClips += clipped ? 1 : 0;
-        }
-        EXPECT_EQ(clips, expectedClips) << bits;
-    }
-}
+INSTANTIATE_TEST_SUITE_P(ToEveryWidth, Encoders,
+                         testing::Combine(testing::Values(8u, 16u, 24u, 32u), testing::Values(kInt32, kDouble, kFloat32, kFloat64)));
 
 }  // namespace
