@@ -43,14 +43,6 @@ struct WaveReadBack {
     std::vector<double> reals;  // full scale 1
 
     uint64_t frames() const { return description.frames(); }
-    // Channel `channel` of frames [from, to).
-    std::vector<double> channel(size_t channel, size_t from, size_t to) const {
-        std::vector<double> out;
-        for (size_t i = from * description.channels + channel; i < to * description.channels && i < reals.size();
-             i += description.channels)
-            out.push_back(reals[i]);
-        return out;
-    }
 };
 
 inline WaveReadBack readWave(const std::string& path) {
