@@ -40,16 +40,19 @@ struct Recording {
 };
 
 // A writer and input set up the way the recorder does it.
-inline Recording startRecording(const std::string& path, uint64_t rate, uint32_t bits, uint64_t channels) {
-    Recording r;
-    r.writer = AVAssetWriter::assetWriterWithURL(NSURL::fileURLWithPath(path), AVFileTypeWAVE, nullptr);
-    r.input = AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, settingsFor(rate, bits, channels));
+inline Recording startRecording(const std::string& path, const NSDictionary& settings) {
+    Recording r{AVAssetWriter::assetWriterWithURL(NSURL::fileURLWithPath(path), AVFileTypeWAVE, nullptr),
+                AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, settings)};
     if (r.writer) {
         r.writer->addInput(r.input);
         r.writer->startWriting();
         r.writer->startSessionAtSourceTime(kCMTimeZero);
     }
     return r;
+}
+
+inline Recording startRecording(const std::string& path, uint64_t rate, uint32_t bits, uint64_t channels) {
+    return startRecording(path, settingsFor(rate, bits, channels));
 }
 
 // The first `count` bytes of a file (fewer if it is shorter).

@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
-#include <limits>
 #include <string>
 #include <vector>
 
@@ -17,11 +15,12 @@ namespace {
 using namespace pcm;
 
 TEST(StreamLayout, RefusesInconsistentOrUnreadableDescriptions) {
-    const std::vector<std::function<void(AudioStreamBasicDescription&)>> faults = {
+    using Fault = void (*)(AudioStreamBasicDescription&);
+    const Fault faults[] = {
         [](auto& d) { d.mFormatID = 0x61616320; },  // 'aac '
         [](auto& d) { d.mChannelsPerFrame = 0; },
         [](auto& d) { d.mSampleRate = std::nan(""); },
-        [](auto& d) { d.mSampleRate = -std::numeric_limits<double>::infinity(); },
+        [](auto& d) { d.mSampleRate = -INFINITY; },
         [](auto& d) { d.mBytesPerFrame = d.mBytesPerPacket = 3; },
         [](auto& d) { d.mBytesPerPacket = 8; },
         [](auto& d) { d.mFramesPerPacket = 0; },
@@ -30,13 +29,13 @@ TEST(StreamLayout, RefusesInconsistentOrUnreadableDescriptions) {
         [](auto& d) { d.mFormatFlags = kAudioFormatFlagIsFloat; },
         [](auto& d) { d.mChannelsPerFrame = 0x80000000u; },  // would overflow a 32-bit product
     };
-    for (size_t i = 0; i < faults.size(); ++i) {
+    for (const Fault fault : faults) {
         AudioStreamBasicDescription d = makeLinearPCMDescription(48000, 2, 16, kAudioFormatFlagIsSignedInteger);
-        faults[i](d);
+        fault(d);
         StreamLayout layout;
         std::string problem;
-        EXPECT_FALSE(layoutFromDescription(d, layout, problem)) << "fault " << i;
-        EXPECT_FALSE(problem.empty()) << "fault " << i;
+        EXPECT_FALSE(layoutFromDescription(d, layout, problem)) << &fault - faults;
+        EXPECT_FALSE(problem.empty()) << &fault - faults;
     }
 }
 
@@ -59,8 +58,7 @@ TEST(StreamLayout, BuffersMustMatchInterleavingAndHoldTheirFrames) {
         std::string problem;
         ASSERT_TRUE(layoutFromDescription(
             describeLayout({SampleKind::SignedInt, 2, 16, false, false}, 48000, 2, c.interleaved), layout, problem));
-        EXPECT_EQ(buffersHoldFrames(layout, c.buffers, c.frames, problem), c.holds)
-            << c.buffers.size() << " buffers, " << c.frames << " frames";
+        EXPECT_EQ(buffersHoldFrames(layout, c.buffers, c.frames, problem), c.holds) << &c - cases;
     }
 }
 

@@ -37,7 +37,6 @@ inline bool writeWave(const std::string& path, const media::WaveFormat& format, 
 // A file as the reader sees it, with every sample it reads.
 struct WaveReadBack {
     media::wave::WaveStatus status;
-    std::string problem;
     media::wave::WaveDescription description;
     std::vector<int32_t> samples;
     std::vector<double> reals;  // full scale 1
@@ -47,7 +46,7 @@ struct WaveReadBack {
 
 inline WaveReadBack readWave(const std::string& path) {
     media::wave::WaveFileReader file(path);
-    WaveReadBack r{file.status(), file.problem(), file.description(), {}, {}};
+    WaveReadBack r{file.status(), file.description(), {}, {}};
     std::vector<int32_t> block(std::max<size_t>(4096, r.description.channels));
     for (size_t n; (n = file.readSamples(block)) > 0;) r.samples.insert(r.samples.end(), block.begin(), block.begin() + n);
     for (const int32_t s : r.samples) r.reals.push_back(s * 0x1p-31);
