@@ -1,7 +1,7 @@
 // Appends sample buffers with arbitrary stream descriptions, frame counts and
 // data sizes to a writer, among the other requests a recorder makes (finish,
 // release unfinished), then reads the file back: a finished file must be
-// complete and hold every frame written. Each data block is its own allocation
+// complete and give every frame its header counts. Each data block is its own allocation
 // of exactly its stated size, so any read past it is caught. One input in four
 // is instead a file's first bytes for the header reader.
 
@@ -85,15 +85,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         input->appendSampleBuffer(&buffer);
     }
     if (writer && in.ConsumeBool()) finished |= writer->finishWriting();
-    const uint64_t framesWritten = writer ? writer->writtenFrameCount() : 0;
     input.reset();
     writer.reset();
 
     media::wave::WaveFileReader file(path);
-    std::vector<int32_t> samples(4096);
-    while (file.readSamples(samples) > 0) {
-    }
-    if (finished && (file.status() != media::wave::WaveStatus::Complete || file.description().frames() != framesWritten))
+    std::vector<int32_t> block(4096);
+    uint64_t samples = 0;
+    for (size_t n; (n = file.readSamples(block)) > 0;) samples += n;
+    if (finished && (file.status() != media::wave::WaveStatus::Complete ||
+                     samples != file.description().frames() * file.description().channels))
         std::abort();
     ::unlink(path.c_str());
     return 0;
