@@ -99,7 +99,7 @@ std::vector<double> trickyValues() {
 // converters, from unaligned input), at lengths around the vector widths into
 // unaligned output, writing nothing outside it. The longest run puts every
 // value in the vector loop. The integers are the values at 32 bits.
-enum Source : uint8_t { kInt32 = 0, kDouble = 1, kFloat32 = 4, kFloat64 = 8 };  // >1: bytes of a raw sample
+enum Source { kInt32 = 0, kDouble = 1, kFloat32 = 4, kFloat64 = 8 };  // >1: bytes of a raw sample
 class Encoders : public testing::TestWithParam<std::tuple<unsigned, Source>> {};
 
 TEST_P(Encoders, MatchThePlainRulesAtEveryLengthAndAlignment) {
@@ -116,7 +116,8 @@ TEST_P(Encoders, MatchThePlainRulesAtEveryLengthAndAlignment) {
     }
     const SampleCodec codec = codecFor({bits == 8 ? SampleKind::UnsignedInt : SampleKind::SignedInt,
                                         static_cast<uint8_t>(bits / 8), static_cast<uint8_t>(bits), false, false});
-    const DirectConverter direct = selectDirectConverter({SampleKind::Float, source, static_cast<uint8_t>(8 * source), false, false}, bits);
+    const DirectConverter direct = selectDirectConverter(
+        {SampleKind::Float, static_cast<uint8_t>(source), static_cast<uint8_t>(8 * source), false, false}, bits);
     ASSERT_TRUE(source <= kDouble || direct != nullptr);
     for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{17}, size_t{33}, size_t{64}, reals.size()}) {
         Bytes out(count * bits / 8 + 2, 0xEE);
