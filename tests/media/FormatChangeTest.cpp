@@ -1,5 +1,6 @@
 // Buffers whose rate, channel count or layout differ from the file's: the
-// file keeps the duration of the audio delivered and a sine keeps its pitch.
+// file keeps the duration of the audio delivered, a sine keeps its pitch, and
+// each buffer is read as its own description says.
 
 #include <gtest/gtest.h>
 
@@ -13,34 +14,29 @@ namespace {
 
 using namespace mediatest;
 
-constexpr double kTone = 1000.0;
-
-// Appends `seconds` of a 1 kHz sine at half scale at `rate` in 1,024-frame float buffers.
-void appendSine(AVAssetWriterInput& input, double rate, uint32_t channels, double seconds) {
-    const auto total = static_cast<int64_t>(std::llround(seconds * rate));
-    for (int64_t at = 0; at < total; at += 1024) {
-        std::vector<float> samples;
-        for (int64_t f = at; f < std::min<int64_t>(at + 1024, total); ++f)
-            samples.insert(samples.end(), channels, static_cast<float>(0.5 * std::sin(2 * M_PI * kTone * f / rate)));
-        ASSERT_TRUE(input.appendSampleBuffer(testing_support::makeFloatBuffer(samples, channels, rate)->ref()));
-    }
-}
-
-// Each half second, resampled or not, fills half a second of the file with
-// the same tone; what the resampler holds at the end reaches the file too.
+// Each half second of a 1 kHz tone, resampled or not, in 1,024-frame buffers,
+// fills half a second of the file; what the resampler holds at the end
+// reaches the file too.
 TEST(RateChanges, DurationAndPitchSurviveResamplingToTheEnd) {
     TempDirectory dir;
-    Recording r = startRecording(dir / "rates.wav", 48000, 16, 2);
-    for (double rate : {48000, 44100, 96000, 22050, 48000, 44100}) appendSine(*r.input, rate, 2, 0.5);
+    Recording r = startRecording(dir / "rates.wav", 48000, 16, 1);
+    for (const int rate : {48000, 44100, 96000, 22050, 48000, 44100}) {
+        for (int at = 0; at < rate / 2; at += 1024) {
+            std::vector<float> part;
+            for (int f = at; f < std::min(at + 1024, rate / 2); ++f)
+                part.push_back(static_cast<float>(0.5 * std::sin(2 * M_PI * 1000 * f / rate)));
+            ASSERT_TRUE(r.input->appendSampleBuffer(testing_support::makeFloatBuffer(part, 1, rate)->ref()));
+        }
+    }
     ASSERT_TRUE(r.writer->finishWriting());
 
-    const WaveReadBack sf = readWave(dir / "rates.wav");
-    EXPECT_NEAR(static_cast<double>(sf.frames()), 6 * 24000.0, 64.0);
+    const std::vector<double> s = readWave(dir / "rates.wav").reals;
+    ASSERT_NEAR(static_cast<double>(s.size()), 6 * 24000.0, 64.0);
     for (size_t from = 2000; from < 6 * 24000; from += 24000) {
-        const auto left = sf.channel(0, from, from + 20000);
-        EXPECT_NEAR(measuredFrequency(left, 48000), kTone, 1.0) << from;
-        EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 0.5, 0.01) << from;
-        EXPECT_EQ(sf.channel(1, from, from + 20000), left) << from;
+        size_t crossings = 0;
+        for (size_t i = from; i < from + 20000; ++i) crossings += (s[i - 1] < 0) != (s[i] < 0) ? 1 : 0;
+        EXPECT_NEAR(static_cast<double>(crossings), 2 * 1000 * 20000 / 48000.0, 2.0) << from;
+        EXPECT_NEAR(*std::max_element(s.begin() + from, s.begin() + from + 20000), 0.5, 0.01) << from;
     }
 }
 
@@ -48,13 +44,9 @@ TEST(RateChanges, DurationAndPitchSurviveResamplingToTheEnd) {
 // stereo into surround fills the rest with the mono mix; one file may see
 // several channel counts in turn.
 TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
-    struct Buffer {
-        uint32_t channels;
-        std::vector<int16_t> samples;
-    };
     const struct {
         uint32_t fileChannels;
-        std::vector<Buffer> buffers;
+        std::vector<std::pair<uint32_t, std::vector<int16_t>>> buffers;  // channels, samples
         std::vector<int32_t> expected;
     } cases[] = {
         {2,
@@ -67,7 +59,8 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
     for (const auto& c : cases) {
         const std::string path = dir / (std::to_string(c.fileChannels) + "-channels.wav");
         Recording r = startRecording(path, 48000, 16, c.fileChannels);
-        for (const Buffer& b : c.buffers) ASSERT_TRUE(r.append16(b.samples, b.channels));
+        for (const auto& [channels, samples] : c.buffers)
+            ASSERT_TRUE(r.input->appendSampleBuffer(testing_support::makeInt16Buffer(samples, channels, 48000, false)->ref()));
         ASSERT_TRUE(r.writer->finishWriting());
         std::vector<int32_t> got;
         for (int32_t v : readWave(path).samples) got.push_back(v >> 16);

@@ -19,7 +19,6 @@
 
 namespace mediatest {
 
-using media::wave::WaveStatus;
 using testing_support::makeAudioBuffer;
 using testing_support::readWave;
 using testing_support::TempDirectory;
@@ -38,24 +37,22 @@ inline NSDictionary settingsFor(uint64_t rate, uint32_t bits, uint64_t channels)
 struct Recording {
     std::shared_ptr<AVAssetWriter> writer;
     std::shared_ptr<AVAssetWriterInput> input;
-
-    // Appends interleaved signed 16-bit samples of `channels` channels.
-    bool append16(const std::vector<int16_t>& samples, uint32_t channels, double rate = 48000) const {
-        return input->appendSampleBuffer(testing_support::makeInt16Buffer(samples, channels, rate, false)->ref());
-    }
 };
 
 // A writer and input set up the way the recorder does it.
-inline Recording startRecording(const std::string& path, uint64_t rate, uint32_t bits, uint64_t channels) {
-    Recording r;
-    r.writer = AVAssetWriter::assetWriterWithURL(NSURL::fileURLWithPath(path), AVFileTypeWAVE, nullptr);
-    r.input = AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, settingsFor(rate, bits, channels));
+inline Recording startRecording(const std::string& path, const NSDictionary& settings) {
+    Recording r{AVAssetWriter::assetWriterWithURL(NSURL::fileURLWithPath(path), AVFileTypeWAVE, nullptr),
+                AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, settings)};
     if (r.writer) {
         r.writer->addInput(r.input);
         r.writer->startWriting();
         r.writer->startSessionAtSourceTime(kCMTimeZero);
     }
     return r;
+}
+
+inline Recording startRecording(const std::string& path, uint64_t rate, uint32_t bits, uint64_t channels) {
+    return startRecording(path, settingsFor(rate, bits, channels));
 }
 
 // The first `count` bytes of a file (fewer if it is shorter).
@@ -71,21 +68,6 @@ inline uint64_t le(const std::vector<uint8_t>& b, size_t at, int bytes = 4) {
     uint64_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + static_cast<size_t>(i)];
     return v;
-}
-
-// The frequency of a sine from its upward zero crossings (interpolated).
-inline double measuredFrequency(const std::vector<double>& mono, double rate) {
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (size_t i = 1; i < mono.size(); ++i) {
-        if (mono[i - 1] < 0 && mono[i] >= 0) {
-            const double t = static_cast<double>(i - 1) + (-mono[i - 1]) / (mono[i] - mono[i - 1]);
-            if (first < 0) first = t;
-            last = t;
-            ++crossings;
-        }
-    }
-    return crossings < 2 ? 0 : (crossings - 1) * rate / (last - first);
 }
 
 }  // namespace mediatest

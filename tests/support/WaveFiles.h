@@ -37,25 +37,16 @@ inline bool writeWave(const std::string& path, const media::WaveFormat& format, 
 // A file as the reader sees it, with every sample it reads.
 struct WaveReadBack {
     media::wave::WaveStatus status;
-    std::string problem;
     media::wave::WaveDescription description;
     std::vector<int32_t> samples;
     std::vector<double> reals;  // full scale 1
 
     uint64_t frames() const { return description.frames(); }
-    // Channel `channel` of frames [from, to).
-    std::vector<double> channel(size_t channel, size_t from, size_t to) const {
-        std::vector<double> out;
-        for (size_t i = from * description.channels + channel; i < to * description.channels && i < reals.size();
-             i += description.channels)
-            out.push_back(reals[i]);
-        return out;
-    }
 };
 
 inline WaveReadBack readWave(const std::string& path) {
     media::wave::WaveFileReader file(path);
-    WaveReadBack r{file.status(), file.problem(), file.description(), {}, {}};
+    WaveReadBack r{file.status(), file.description(), {}, {}};
     std::vector<int32_t> block(std::max<size_t>(4096, r.description.channels));
     for (size_t n; (n = file.readSamples(block)) > 0;) r.samples.insert(r.samples.end(), block.begin(), block.begin() + n);
     for (const int32_t s : r.samples) r.reals.push_back(s * 0x1p-31);
