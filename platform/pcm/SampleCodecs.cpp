@@ -33,9 +33,9 @@ static_assert(std::endian::native == std::endian::little,
 // The kernels of the common direct conversions, defined at the end for
 // several CPU levels: little-endian float32 to 32-bit and 16-bit integers,
 // and the byte swap of 16-bit samples.
-uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
-uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
-void swapInt16(const uint8_t* src, size_t count, uint8_t* out);
+PCM_CPU_LEVELS uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
+PCM_CPU_LEVELS uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
+PCM_CPU_LEVELS void swapInt16(const uint8_t* src, size_t count, uint8_t* out);
 
 namespace {
 
