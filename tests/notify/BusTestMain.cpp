@@ -5,9 +5,8 @@
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv) {
-  testing::InitGoogleTest(&argc, argv);
-  const int failed = RUN_ALL_TESTS();
-  if (failed != 0)
-    return 1;
-  return testing::UnitTest::GetInstance()->skipped_test_count() > 0 ? 77 : 0;
+    testing::InitGoogleTest(&argc, argv);
+    const int failed = RUN_ALL_TESTS();
+    if (failed != 0) return 1;
+    return testing::UnitTest::GetInstance()->skipped_test_count() > 0 ? 77 : 0;
 }

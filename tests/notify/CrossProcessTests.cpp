@@ -24,58 +24,50 @@ const std::string kEnd = "com.sorvane.recordBroadcastEnd";
 
 class CrossProcess : public testing::Test {
 protected:
-  void SetUp() override {
-    if (!sessionBusAvailable())
-      GTEST_SKIP() << "no session bus (run under dbus-run-session)";
-  }
-
-  // The names of `count` posts (each checked for the extension's payload),
-  // then of any that follow within 200 ms.
-  static Names receive(NotifyObserver &observer, size_t count) {
-    Names names;
-    while (auto n = observer.waitForNotification(
-               names.size() < count ? 10s : 200ms)) {
-      EXPECT_EQ(n->payload, (NotificationPayload{{"TestKey", "TestValue"}}))
-          << n->name;
-      names.push_back(n->name);
+    void SetUp() override {
+        if (!sessionBusAvailable()) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
     }
-    return names;
-  }
+
+    // The names of `count` posts (each checked for the extension's payload),
+    // then of any that follow within 200 ms.
+    static Names receive(NotifyObserver &observer, size_t count) {
+        Names names;
+        while (auto n = observer.waitForNotification(names.size() < count ? 10s : 200ms)) {
+            EXPECT_EQ(n->payload, (NotificationPayload{{"TestKey", "TestValue"}})) << n->name;
+            names.push_back(n->name);
+        }
+        return names;
+    }
 };
 
 TEST_F(CrossProcess, EachObserverGetsEveryPostOfItsNamesOnceInOrder) {
-  NotifyObserver both({kStart, kEnd});
-  NotifyObserver endTwice({kEnd, kEnd}); // a duplicate registration counts once
-  // Identical posts are not merged.
-  Child poster({NOTIFY_POST_HELPER, kStart, kEnd, "com.sorvane.other", kEnd,
-                kStart, kStart, kEnd});
-  ASSERT_EQ(poster.wait(30s), 0);
-  EXPECT_EQ(receive(both, 6),
-            (Names{kStart, kEnd, kEnd, kStart, kStart, kEnd}));
-  EXPECT_EQ(receive(endTwice, 3), (Names{kEnd, kEnd, kEnd}));
+    NotifyObserver both({kStart, kEnd});
+    NotifyObserver endTwice({kEnd, kEnd});  // a duplicate registration counts once
+    // Identical posts are not merged.
+    Child poster({NOTIFY_POST_HELPER, kStart, kEnd, "com.sorvane.other", kEnd, kStart, kStart, kEnd});
+    ASSERT_EQ(poster.wait(30s), 0);
+    EXPECT_EQ(receive(both, 6), (Names{kStart, kEnd, kEnd, kStart, kStart, kEnd}));
+    EXPECT_EQ(receive(endTwice, 3), (Names{kEnd, kEnd, kEnd}));
 }
 
 // Two extensions at once: the second queues for the bus name and posts all the
 // same.
 TEST_F(CrossProcess, TwoPostersOfOneBusNameBothPost) {
-  NotifyObserver observer({kStart, kEnd});
-  auto first =
-      platform::makeSessionBusTransport("com.sorvane.BroadcastExtension");
-  auto second =
-      platform::makeSessionBusTransport("com.sorvane.BroadcastExtension");
-  first->post({kStart, {{"TestKey", "TestValue"}}});
-  second->post({kEnd, {{"TestKey", "TestValue"}}});
-  Names names = receive(observer, 2);
-  std::sort(names.begin(),
-            names.end()); // two connections: the bus need not keep their order
-  EXPECT_EQ(names, (Names{kEnd, kStart}));
+    NotifyObserver observer({kStart, kEnd});
+    auto first = platform::makeSessionBusTransport("com.sorvane.BroadcastExtension");
+    auto second = platform::makeSessionBusTransport("com.sorvane.BroadcastExtension");
+    first->post({kStart, {{"TestKey", "TestValue"}}});
+    second->post({kEnd, {{"TestKey", "TestValue"}}});
+    Names names = receive(observer, 2);
+    std::sort(names.begin(),
+              names.end());  // two connections: the bus need not keep their order
+    EXPECT_EQ(names, (Names{kEnd, kStart}));
 }
 
 TEST(NotifyObserverNames, RejectsNamesThatCannotBeMatchedSafely) {
-  for (const std::string &name :
-       {std::string(), std::string("it's"), std::string("back\\slash"),
-        std::string("nul\0inside", 10)})
-    EXPECT_THROW(NotifyObserver({name}), std::invalid_argument) << name;
+    for (const std::string &name :
+         {std::string(), std::string("it's"), std::string("back\\slash"), std::string("nul\0inside", 10)})
+        EXPECT_THROW(NotifyObserver({name}), std::invalid_argument) << name;
 }
 
-} // namespace
+}  // namespace

@@ -5,12 +5,12 @@
 #include "signals/BroadcastSignals.h"
 
 int main(int argc, char **argv) {
-  platform::setNotifyTransport(platform::makeSessionBusTransport());
-  for (int i = 1; i < argc; ++i) {
-    const __CFString name{argv[i]};
-    postBroadcastSignal(&name);
-  }
-  // Destroying the transport writes what is still queued.
-  platform::setNotifyTransport(nullptr);
-  return 0;
+    platform::setNotifyTransport(platform::makeSessionBusTransport());
+    for (int i = 1; i < argc; ++i) {
+        const __CFString name{argv[i]};
+        postBroadcastSignal(&name);
+    }
+    // Destroying the transport writes what is still queued.
+    platform::setNotifyTransport(nullptr);
+    return 0;
 }
