@@ -26,8 +26,8 @@ using media::WaveFormat;
 // bytes.
 class MemorySink final : public media::ByteSink {
 public:
-    explicit MemorySink(std::vector<uint8_t> &bytes, uint64_t fullAt = UINT64_MAX) : bytes_(bytes), fullAt_(fullAt) {}
-    media::SinkResult writeAt(uint64_t offset, const void *data, size_t size) override {
+    explicit MemorySink(std::vector<uint8_t>& bytes, uint64_t fullAt = UINT64_MAX) : bytes_(bytes), fullAt_(fullAt) {}
+    media::SinkResult writeAt(uint64_t offset, const void* data, size_t size) override {
         const size_t room = offset >= fullAt_ ? 0 : static_cast<size_t>(std::min<uint64_t>(size, fullAt_ - offset));
         if (bytes_.size() < offset + room) bytes_.resize(offset + room);
         std::memcpy(bytes_.data() + offset, data, room);
@@ -37,7 +37,7 @@ public:
     int close() override { return 0; }
 
 private:
-    std::vector<uint8_t> &bytes_;
+    std::vector<uint8_t>& bytes_;
     uint64_t fullAt_;
 };
 
@@ -46,7 +46,7 @@ private:
 class SparseSink final : public media::ByteSink {
 public:
     SparseSink(int fd, uint64_t keepFrom) : file_(fd), keepFrom_(keepFrom) {}
-    media::SinkResult writeAt(uint64_t offset, const void *data, size_t size) override {
+    media::SinkResult writeAt(uint64_t offset, const void* data, size_t size) override {
         if (offset >= 4096 && offset + size <= keepFrom_) return {size, 0};
         return file_.writeAt(offset, data, size);
     }
@@ -73,7 +73,7 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
     ASSERT_TRUE(file.begin(format));
     for (uint64_t done = 0; done < frames;) {
         const uint64_t n = std::min<uint64_t>(frames - done, file.maxReservationBytes() / 4);
-        uint8_t *dst = file.reserve(n * 4);
+        uint8_t* dst = file.reserve(n * 4);
         ASSERT_NE(dst, nullptr);
         if (done == 0 || (done + n) * 4 > dataBytes - (2 << 20)) std::memset(dst, 0x22, n * 4);  // the bytes kept
         ASSERT_TRUE(file.commit(n));
@@ -87,7 +87,7 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
     const auto head = readPrefix(path, 4);
     EXPECT_EQ(std::string(head.begin(), head.end()), GetParam() > 0 ? "RF64" : "RIFF");
     SF_INFO info{};
-    SNDFILE *f = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
     EXPECT_EQ(static_cast<uint64_t>(info.frames), frames);
     ASSERT_EQ(sf_seek(f, info.frames - 1, SEEK_SET), info.frames - 1);
@@ -96,7 +96,7 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
     EXPECT_EQ(last[0], 0x2222);
     sf_close(f);
     if (std::system("command -v sox >/dev/null 2>&1") != 0) return;
-    FILE *p = ::popen(("sox --i -s '" + path + "' 2>/dev/null").c_str(), "r");
+    FILE* p = ::popen(("sox --i -s '" + path + "' 2>/dev/null").c_str(), "r");
     char line[64] = {};
     EXPECT_NE(std::fgets(line, sizeof line, p), nullptr);
     ::pclose(p);
@@ -113,7 +113,7 @@ TEST(LongRecordings, CheckpointsThatHoldBackAPartialPageLoseAndCorruptNothing) {
     ASSERT_TRUE(file.begin(format));
     const long header = static_cast<long>(media::wave::headerSize(format));
     for (int i = 0; i < 301; ++i) {  // 301 buffers of 1,001 frames: about 6.8 seconds
-        uint8_t *dst = file.reserve(3 * 1001);
+        uint8_t* dst = file.reserve(3 * 1001);
         ASSERT_NE(dst, nullptr);
         for (size_t b = 0; b < 3 * 1001; ++b)
             expected.push_back(dst[b] = static_cast<uint8_t>(expected.size() * 7 + 1));
@@ -148,7 +148,7 @@ TEST_P(DiskFull, MidWriteKeepsWholeFramesAndAValidHeader) {
     const size_t frameBytes = c.format.blockAlign();
     const size_t chunk = std::min<size_t>(16, c.bufferBytes / frameBytes);  // frames per append
     for (int i = 0; i < 100; ++i) {
-        uint8_t *dst = file.reserve(frameBytes * chunk);
+        uint8_t* dst = file.reserve(frameBytes * chunk);
         if (dst == nullptr) break;
         std::memset(dst, i, frameBytes * chunk);
         if (!file.commit(chunk)) break;

@@ -21,12 +21,12 @@ TEST(WriterCreation, RefusesWhatItMustNotWriteOrFollowAndCreatesPrivately) {
               0);  // dangling
     fs::create_directory(dir / "shared");
     fs::permissions(dir / "shared", fs::perms::owner_all | fs::perms::group_write);
-    const std::pair<const char *, long> refused[] = {{"existing.wav", NSFileWriteFileExistsError},
-                                                     {"link.wav", NSFileWriteFileExistsError},
-                                                     {"shared/a.wav", 0},
-                                                     {"missing/a.wav", NSFileNoSuchFileError},
-                                                     {"a.caf", AVErrorUnknown}};
-    for (const auto &[path, code] : refused) {
+    const std::pair<const char*, long> refused[] = {{"existing.wav", NSFileWriteFileExistsError},
+                                                    {"link.wav", NSFileWriteFileExistsError},
+                                                    {"shared/a.wav", 0},
+                                                    {"missing/a.wav", NSFileNoSuchFileError},
+                                                    {"a.caf", AVErrorUnknown}};
+    for (const auto& [path, code] : refused) {
         NSErrorPtr error;
         const AVFileType type = fs::path(path).extension() == ".wav" ? AVFileTypeWAVE : "com.apple.coreaudio-format";
         EXPECT_EQ(AVAssetWriter::assetWriterWithURL(NSURL(dir / path), type, &error), nullptr) << path;
@@ -34,7 +34,7 @@ TEST(WriterCreation, RefusesWhatItMustNotWriteOrFollowAndCreatesPrivately) {
         EXPECT_TRUE(code == 0 || error->code() == code) << path << ": " << error->code();
     }
     EXPECT_EQ(readPrefix(dir / "existing.wav", 10), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
-    for (const char *never : {"elsewhere.wav", "shared/a.wav", "a.caf"}) EXPECT_FALSE(fs::exists(dir / never)) << never;
+    for (const char* never : {"elsewhere.wav", "shared/a.wav", "a.caf"}) EXPECT_FALSE(fs::exists(dir / never)) << never;
 
     fs::permissions(dir.path(), fs::perms::owner_all);
     ASSERT_NE(AVAssetWriter::assetWriterWithURL(NSURL(dir / "t.wav"), AVFileTypeWAVE, nullptr), nullptr);
@@ -77,7 +77,7 @@ TEST(DeclinedRequests, BadBuffersChangeNothingAndTheFileKeepsOnlyGoodAudio) {
     r.writer->addInput(nullptr);
     EXPECT_FALSE(r.input->appendSampleBuffer(nullptr));
     EXPECT_FALSE(r.input->appendSampleBuffer(&formatless));
-    for (const auto &b : bad) EXPECT_FALSE(r.input->appendSampleBuffer(b->ref()));
+    for (const auto& b : bad) EXPECT_FALSE(r.input->appendSampleBuffer(b->ref()));
 
     EXPECT_TRUE(r.input->appendSampleBuffer(makeAudioBuffer(desc, 100, {good})->ref()));
     EXPECT_EQ(r.writer->status(), AVAssetWriterStatus::Writing);
@@ -93,7 +93,7 @@ TEST(DeclinedRequests, InputsAndWritersThatAreNotPairedOrOutliveTheOther) {
     auto input = AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, settingsFor(48000, 16, 2));
     const auto buffer = testing_support::makeInt16Buffer(std::vector<int16_t>(20), 2, 48000, false);
     EXPECT_FALSE(input->appendSampleBuffer(buffer->ref()));  // no writer
-    const auto writer = [&](const char *name) {
+    const auto writer = [&](const char* name) {
         return AVAssetWriter::assetWriterWithURL(NSURL(dir / name), AVFileTypeWAVE, nullptr);
     };
     auto lonely = writer("x.wav");

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     const int failed = RUN_ALL_TESTS();
     if (failed != 0) return 1;

@@ -29,8 +29,7 @@ const std::string kEnd = "com.sorvane.recordBroadcastEnd";
 class ContainingAppProcess : public testing::Test {
 protected:
     testing_support::TempDirectory dir;
-    std::string root = dir / "containers-\xff",
-                tmp = dir / "tmp";  // not UTF-8: JSON lines must still be JSON
+    std::string root = dir / "containers-\xff", tmp = dir / "tmp";  // root not UTF-8: JSON lines still JSON
     std::string recording = root + "/group.tolvix/NewRecording.wav";
 
     void SetUp() override {
@@ -53,19 +52,16 @@ protected:
     }
 
     // Posts `names` from another process, then returns the app's next line.
-    static std::string postAndRead(Child &app, Args names) {
+    static std::string postAndRead(Child& app, Args names) {
         names.insert(names.begin(), NOTIFY_POST_HELPER);
         EXPECT_EQ(Child(names).wait(30s), 0);
         return app.readLine(10s).value_or("(no line)");
     }
 
-    static std::vector<json> events(Child &app, size_t count) {
+    static std::vector<json> events(Child& app, size_t count) {
         std::vector<json> got;
-        while (got.size() < count)
-            if (auto line = app.readLine(60s))
-                got.push_back(json::parse(*line));
-            else
-                break;
+        for (std::optional<std::string> line; got.size() < count && (line = app.readLine(60s));)
+            got.push_back(json::parse(*line));
         return got;
     }
 
@@ -89,7 +85,7 @@ TEST_F(ContainingAppProcess, SaysWhatEachEndSignalFoundAndKeepsOnlyCompleteRecor
     const std::string keep = dir / "kept";
     const auto writeRecording = [&](sf_count_t frames) {
         SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-        SNDFILE *file = sf_open(recording.c_str(), SFM_WRITE, &info);
+        SNDFILE* file = sf_open(recording.c_str(), SFM_WRITE, &info);
         std::vector<short> silence(static_cast<size_t>(frames * 2));
         sf_writef_short(file, silence.data(), frames);
         sf_close(file);
@@ -127,7 +123,7 @@ TEST_F(ContainingAppProcess, ExitStatuses) {
         {{CONTAINING_APP, "--timeout", "0.2"}, 3, "no signal within 0.2 s"},
         {{"/usr/bin/env", noBus, CONTAINING_APP, "--count", "1"}, 4, "cannot receive the extension's signals"},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         Child app(c.argv);
         std::string errors;
         while (auto line = app.readErrorLine(10s)) errors += *line + "\n";
@@ -158,7 +154,7 @@ TEST_F(BroadcastSeenFromAnotherProcess, EachBroadcastGivesAStartEndPairAndTheSam
     // replaced by the second before the app inspects it).
     const json fromHost = json::parse(output)["broadcasts"].at(1)["recording"];
     EXPECT_EQ(got[3]["recording"]["status"], "complete") << got[3].dump();
-    for (const char *key : {"path", "frames", "sampleRate", "channels"})
+    for (const char* key : {"path", "frames", "sampleRate", "channels"})
         EXPECT_EQ(got[3]["recording"][key], fromHost[key]) << key << ": " << output << "\n" << got[3].dump();
 }
 

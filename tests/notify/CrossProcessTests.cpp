@@ -30,7 +30,7 @@ protected:
 
     // The names of `count` posts (each checked for the extension's payload),
     // then of any that follow within 200 ms.
-    static Names receive(NotifyObserver &observer, size_t count) {
+    static Names receive(NotifyObserver& observer, size_t count) {
         Names names;
         while (auto n = observer.waitForNotification(names.size() < count ? 10s : 200ms)) {
             EXPECT_EQ(n->payload, (NotificationPayload{{"TestKey", "TestValue"}})) << n->name;
@@ -65,7 +65,7 @@ TEST_F(CrossProcess, TwoPostersOfOneBusNameBothPost) {
 }
 
 TEST(NotifyObserverNames, RejectsNamesThatCannotBeMatchedSafely) {
-    for (const std::string &name :
+    for (const std::string& name :
          {std::string(), std::string("it's"), std::string("back\\slash"), std::string("nul\0inside", 10)})
         EXPECT_THROW(NotifyObserver({name}), std::invalid_argument) << name;
 }

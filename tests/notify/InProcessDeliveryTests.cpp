@@ -18,22 +18,22 @@ using platform::Notification;
 using platform::ObserverToken;
 using Log = std::vector<std::string>;
 
-ObserverToken logging(const char *name, Log &log, const std::string &entry) {
-    return platform::addNotificationObserver(name, [&log, entry](const Notification &n) {
+ObserverToken logging(const char* name, Log& log, const std::string& entry) {
+    return platform::addNotificationObserver(name, [&log, entry](const Notification& n) {
         log.push_back(entry + (n.payload.empty() ? "" : ":" + n.payload.at(0).second));
     });
 }
 
 TEST(InProcessDelivery, ObserversOfTheNameInRegistrationOrderThenTheTransport) {
     struct Recording : platform::NotifyTransport {
-        explicit Recording(Log &l) : log(l) {}
-        void post(const Notification &n) override { log.push_back("transport:" + n.name); }
-        Log &log;
+        explicit Recording(Log& l) : log(l) {}
+        void post(const Notification& n) override { log.push_back("transport:" + n.name); }
+        Log& log;
     };
     Log log;
     auto first = logging("n", log, "first");
     auto thrower =
-        platform::addNotificationObserver("n", [](const Notification &) { throw std::runtime_error("boom"); });
+        platform::addNotificationObserver("n", [](const Notification&) { throw std::runtime_error("boom"); });
     auto other = logging("other", log, "other name");
     auto second = logging("n", log, "second");
     auto previous = platform::setNotifyTransport(std::make_unique<Recording>(log));
@@ -59,7 +59,7 @@ TEST(InProcessDelivery, ObserversComeAndGoSafelyDuringAPost) {
     }
     std::optional<ObserverToken> self, later;
     std::vector<ObserverToken> added;
-    self = platform::addNotificationObserver("n", [&](const Notification &) {
+    self = platform::addNotificationObserver("n", [&](const Notification&) {
         calls.push_back("self");
         later.reset();                                  // removes a later observer before it is called
         added.push_back(logging("n", calls, "added"));  // sees later posts only

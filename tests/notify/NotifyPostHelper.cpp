@@ -4,7 +4,7 @@
 #include "platform/notify/DBusNotifyTransport.h"
 #include "signals/BroadcastSignals.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     platform::setNotifyTransport(platform::makeSessionBusTransport());
     for (int i = 1; i < argc; ++i) {
         const __CFString name{argv[i]};

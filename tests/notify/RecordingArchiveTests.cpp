@@ -17,7 +17,7 @@ namespace {
 using containing_app::RecordingArchive;
 namespace fs = std::filesystem;
 
-std::string contents(const std::string &path) {
+std::string contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
@@ -33,7 +33,7 @@ protected:
     }
     // A fixed moment, so names are known; copied from the start whatever the
     // offset.
-    containing_app::KeepResult keep(const RecordingArchive &archive, int flags = O_RDONLY) const {
+    containing_app::KeepResult keep(const RecordingArchive& archive, int flags = O_RDONLY) const {
         const int fd = ::open(source.c_str(), flags | O_CLOEXEC);
         ::lseek(fd, 1000, SEEK_SET);
         auto result = archive.keep(fd, 1700000000);
@@ -52,7 +52,7 @@ TEST_F(Archive, WholePrivateCopiesUnderNewNamesNeverThroughALink) {
     const auto second = keep(archive);
     EXPECT_EQ(std::vector({first.path, second.path}), std::vector({base + ".wav", base + "-2.wav"}));
     EXPECT_EQ(contents(dir / "victim"), "untouched");
-    for (const auto &kept : {first, second}) {
+    for (const auto& kept : {first, second}) {
         EXPECT_EQ(contents(kept.path), contents(source)) << kept.path;
         EXPECT_EQ(fs::status(kept.path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     }

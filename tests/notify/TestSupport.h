@@ -31,7 +31,7 @@ using Clock = std::chrono::steady_clock;
 // and error are read line by line. Killed, if still running, on destruction.
 class Child {
 public:
-    explicit Child(const std::vector<std::string> &argv) {
+    explicit Child(const std::vector<std::string>& argv) {
         int out[2], err[2];
         if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
         out_.fd = out[0];
@@ -41,8 +41,8 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        std::vector<char *> args;
-        for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         const int r = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -55,8 +55,8 @@ public:
         close(out_.fd);
         close(err_.fd);
     }
-    Child(const Child &) = delete;
-    Child &operator=(const Child &) = delete;
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
 
     // One line within `timeout`; none at the end of output or on timeout.
     std::optional<std::string> readLine(std::chrono::milliseconds timeout) { return lineFrom(out_, timeout); }
@@ -85,7 +85,7 @@ private:
         int fd = -1;
         std::string buffered;
     };
-    static std::optional<std::string> lineFrom(Stream &stream, std::chrono::milliseconds timeout) {
+    static std::optional<std::string> lineFrom(Stream& stream, std::chrono::milliseconds timeout) {
         const auto deadline = Clock::now() + timeout;
         for (;;) {
             if (const auto newline = stream.buffered.find('\n'); newline != std::string::npos) {
@@ -114,7 +114,7 @@ inline bool sessionBusAvailable() {
     try {
         platform::NotifyObserver probe({"com.sorvane.probe"}, 3s);
         return true;
-    } catch (const std::exception &) {
+    } catch (const std::exception&) {
         return false;
     }
 }

@@ -1,7 +1,5 @@
-// The transport never holds up a post: without a session bus posts stay in
-// this process (with one diagnostic line), a stopped bus daemon costs each
-// call a bounded wait, and a lost one is reconnected. Each case that needs a
-// bus starts a daemon of its own and points the environment at it.
+// The transport never holds up a post: no bus, a stopped bus daemon and a
+// lost one, each case with a daemon of its own (or none).
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -36,7 +34,7 @@ bool bounded(Action action) {
 
 // A dbus-daemon of our own on `socket`, which the session bus address names.
 struct PrivateBus {
-    explicit PrivateBus(const std::string &socket) {
+    explicit PrivateBus(const std::string& socket) {
         setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + socket).c_str(), 1);
         if (access("/usr/bin/dbus-daemon", X_OK) != 0) return;
         daemon = std::make_unique<Child>(Names{"/usr/bin/dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf",
@@ -49,7 +47,7 @@ struct PrivateBus {
 };
 
 // In a fresh process, so that no earlier test has used up the one line.
-class NoSessionBus : public testing::TestWithParam<const char *> {};
+class NoSessionBus : public testing::TestWithParam<const char*> {};
 
 TEST_P(NoSessionBus, PostsReachThisProcessAndOneLineSaysSoForTheWholeProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -59,7 +57,7 @@ TEST_P(NoSessionBus, PostsReachThisProcessAndOneLineSaysSoForTheWholeProcess) {
             if (*GetParam() == '\0') unsetenv("DBUS_SESSION_BUS_ADDRESS");
             unsetenv("XDG_RUNTIME_DIR");
             int seen = 0;
-            auto token = platform::addNotificationObserver("n", [&](const Notification &) { ++seen; });
+            auto token = platform::addNotificationObserver("n", [&](const Notification&) { ++seen; });
             for (int i = 0; i < 3; ++i) {
                 platform::setNotifyTransport(platform::makeSessionBusTransport("com.sorvane.Test"));
                 postBroadcastSignal(CFSTR("n"));
@@ -110,7 +108,7 @@ TEST(LostBusDaemon, PostsStayInThisProcessUntilARestartedDaemonIsReached) {
     ::unlink((dir / "bus").c_str());
 
     int calls = 0;
-    auto token = platform::addNotificationObserver("n", [&](const Notification &) { ++calls; });
+    auto token = platform::addNotificationObserver("n", [&](const Notification&) { ++calls; });
     testing::internal::CaptureStderr();
     postBroadcastSignal(CFSTR("n"));
     postBroadcastSignal(CFSTR("n"));
