@@ -5,12 +5,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "MediaTestSupport.h"
 #include "platform/media/wave/WaveFileWriter.h"
@@ -22,36 +22,23 @@ using namespace mediatest;
 using media::WaveFileWriter;
 using media::WaveFormat;
 
-// A file in memory that outlives the sink writing it; the disk is full at
-// `failAtOrBeyond` bytes.
-struct MemoryFile {
-    std::vector<uint8_t> bytes;
-    uint64_t failAtOrBeyond = UINT64_MAX;
-};
-
+// A file in memory that outlives the writer; the disk is full at `fullAt`
+// bytes.
 class MemorySink final : public media::ByteSink {
 public:
-    explicit MemorySink(MemoryFile& file) : file_(file) {}
+    explicit MemorySink(std::vector<uint8_t>& bytes, uint64_t fullAt = UINT64_MAX) : bytes_(bytes), fullAt_(fullAt) {}
     media::SinkResult writeAt(uint64_t offset, const void* data, size_t size) override {
-        media::SinkResult r;
-        size_t room = size;
-        if (offset + size > file_.failAtOrBeyond) {
-            room = offset >= file_.failAtOrBeyond ? 0 : static_cast<size_t>(file_.failAtOrBeyond - offset);
-            r.error = ENOSPC;
-        }
-        if (file_.bytes.size() < offset + room) file_.bytes.resize(offset + room);
-        std::memcpy(file_.bytes.data() + offset, data, room);
-        r.written = room;
-        return r;
+        const size_t room = offset >= fullAt_ ? 0 : static_cast<size_t>(std::min<uint64_t>(size, fullAt_ - offset));
+        if (bytes_.size() < offset + room) bytes_.resize(offset + room);
+        std::memcpy(bytes_.data() + offset, data, room);
+        return {room, room < size ? ENOSPC : 0};
     }
-    int truncate(uint64_t size) override {
-        file_.bytes.resize(size);
-        return 0;
-    }
+    int truncate(uint64_t size) override { return bytes_.resize(size), 0; }
     int close() override { return 0; }
 
 private:
-    MemoryFile& file_;
+    std::vector<uint8_t>& bytes_;
+    uint64_t fullAt_;
 };
 
 // Writes the first page (the header) and the bytes from `keepFrom` on into a
@@ -94,21 +81,11 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
     }
     ASSERT_TRUE(file.finish());
 
-    const auto head = readPrefix(path, 80);
-    ASSERT_EQ(head.size(), 80u);
-    struct stat st{};
-    ASSERT_EQ(::stat(path.c_str(), &st), 0);
-    EXPECT_EQ(static_cast<uint64_t>(st.st_size), header + dataBytes);
-    const bool rf64 = GetParam() > 0;  // at the limit the file is still plain RIFF
-    EXPECT_EQ(std::string(head.begin(), head.begin() + 4), rf64 ? "RF64" : "RIFF");
-    EXPECT_EQ(std::string(head.begin() + 12, head.begin() + 16), rf64 ? "ds64" : "JUNK");
-    EXPECT_EQ(le(head, 4), rf64 ? 0xFFFFFFFFu : header - 8 + dataBytes);
-    EXPECT_EQ(le(head, 76), rf64 ? 0xFFFFFFFFu : dataBytes);
-    if (rf64) {
-        EXPECT_EQ(le(head, 20, 8), header - 8 + dataBytes);
-        EXPECT_EQ(le(head, 28, 8), dataBytes);
-        EXPECT_EQ(le(head, 36, 8), frames);
-    }
+    EXPECT_EQ(std::filesystem::file_size(path), header + dataBytes);
+    // At the limit the file is still plain RIFF; its sizes are the readers' to
+    // check.
+    const auto head = readPrefix(path, 4);
+    EXPECT_EQ(std::string(head.begin(), head.end()), GetParam() > 0 ? "RF64" : "RIFF");
     SF_INFO info{};
     SNDFILE* f = sf_open(path.c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
@@ -127,34 +104,31 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
 }
 INSTANTIATE_TEST_SUITE_P(LongRecordings, FourGigabytes, testing::Values(0, 1));
 
+// 24-bit mono: 3-byte frames never end on a page boundary, and an odd frame
+// count makes the checkpoints' claimed sizes odd.
 TEST(LongRecordings, CheckpointsThatHoldBackAPartialPageLoseAndCorruptNothing) {
-    // 24-bit mono: 3-byte frames never end on a page boundary, and an odd
-    // frame count makes the checkpoints' claimed sizes odd.
-    MemoryFile memory;
-    WaveFileWriter file(std::make_unique<MemorySink>(memory));
+    std::vector<uint8_t> bytes, expected;
+    WaveFileWriter file(std::make_unique<MemorySink>(bytes));
     const WaveFormat format{44100, 1, 24};
     ASSERT_TRUE(file.begin(format));
-    const size_t header = media::wave::headerSize(format);
-    std::vector<uint8_t> expected;
+    const long header = static_cast<long>(media::wave::headerSize(format));
     for (int i = 0; i < 301; ++i) {  // 301 buffers of 1,001 frames: about 6.8 seconds
         uint8_t* dst = file.reserve(3 * 1001);
         ASSERT_NE(dst, nullptr);
-        for (size_t b = 0; b < 3 * 1001; ++b) {
-            dst[b] = static_cast<uint8_t>(expected.size() * 7 + 1);
-            expected.push_back(dst[b]);
-        }
+        for (size_t b = 0; b < 3 * 1001; ++b)
+            expected.push_back(dst[b] = static_cast<uint8_t>(expected.size() * 7 + 1));
         ASSERT_TRUE(file.commit(1001));
-        const uint64_t claimed = le(memory.bytes, header - 4);
+        const uint64_t claimed = le(bytes, header - 4);
         EXPECT_EQ(claimed % 3, 0u) << "the header claims whole frames only";
         EXPECT_LT(expected.size() - claimed, 3u * 44100) << "the header follows the data at least every second";
-        ASSERT_LE(header + claimed, memory.bytes.size());
-        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + static_cast<long>(claimed), memory.bytes.begin() + static_cast<long>(header)))
+        ASSERT_LE(header + claimed, bytes.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + static_cast<long>(claimed), bytes.begin() + header))
             << "what the header claims is exactly what was appended";
     }
     ASSERT_TRUE(file.finish());
-    ASSERT_EQ(le(memory.bytes, header - 4), expected.size());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), memory.bytes.begin() + static_cast<long>(header)));
-    EXPECT_EQ(memory.bytes.size(), header + expected.size() + (expected.size() & 1));
+    ASSERT_EQ(le(bytes, header - 4), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), bytes.begin() + header));
+    EXPECT_EQ(bytes.size(), header + expected.size() + (expected.size() & 1));
 }
 
 // Whatever the point where the disk fills, the file keeps whole frames (and
@@ -168,9 +142,8 @@ class DiskFull : public testing::TestWithParam<DiskFullCase> {};
 
 TEST_P(DiskFull, MidWriteKeepsWholeFramesAndAValidHeader) {
     const DiskFullCase c = GetParam();
-    MemoryFile memory;
-    memory.failAtOrBeyond = c.failAt;
-    WaveFileWriter file(std::make_unique<MemorySink>(memory), WaveFileWriter::Options{c.bufferBytes});
+    std::vector<uint8_t> bytes;
+    WaveFileWriter file(std::make_unique<MemorySink>(bytes, c.failAt), WaveFileWriter::Options{c.bufferBytes});
     ASSERT_TRUE(file.begin(c.format));
     const size_t frameBytes = c.format.blockAlign();
     const size_t chunk = std::min<size_t>(16, c.bufferBytes / frameBytes);  // frames per append
@@ -184,12 +157,12 @@ TEST_P(DiskFull, MidWriteKeepsWholeFramesAndAValidHeader) {
     EXPECT_EQ(file.reserve(frameBytes), nullptr);
     EXPECT_FALSE(file.finish());
     const size_t header = media::wave::headerSize(c.format);
-    const uint64_t data = le(memory.bytes, header - 4), oneMore = data + frameBytes;
+    const uint64_t data = le(bytes, header - 4), oneMore = data + frameBytes;
     EXPECT_EQ(data % frameBytes, 0u);
-    EXPECT_EQ(memory.bytes.size(), header + data + (data & 1));
-    EXPECT_LE(memory.bytes.size(), c.failAt);
+    EXPECT_EQ(bytes.size(), header + data + (data & 1));
+    EXPECT_LE(bytes.size(), c.failAt);
     EXPECT_GT(header + oneMore + (oneMore & 1), c.failAt) << "a whole frame more would have fitted";
-    EXPECT_EQ(le(memory.bytes, 4), header - 8 + data + (data & 1));
+    EXPECT_EQ(le(bytes, 4), header - 8 + data + (data & 1));
 }
 INSTANTIATE_TEST_SUITE_P(LongRecordings, DiskFull,
                          testing::Values(DiskFullCase{{48000, 2, 16}, 256, 1000},

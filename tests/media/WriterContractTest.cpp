@@ -11,12 +11,14 @@
 namespace {
 
 using namespace mediatest;
+using testing_support::makeFloatBuffer;
 namespace fs = std::filesystem;
 
 TEST(WriterCreation, RefusesWhatItMustNotWriteOrFollowAndCreatesPrivately) {
     TempDirectory dir;
     std::ofstream(dir / "existing.wav") << "keep";
-    ASSERT_EQ(::symlink((dir / "elsewhere.wav").c_str(), (dir / "link.wav").c_str()), 0);  // dangling
+    ASSERT_EQ(::symlink((dir / "elsewhere.wav").c_str(), (dir / "link.wav").c_str()),
+              0);  // dangling
     fs::create_directory(dir / "shared");
     fs::permissions(dir / "shared", fs::perms::owner_all | fs::perms::group_write);
     const std::pair<const char*, long> refused[] = {{"existing.wav", NSFileWriteFileExistsError},
@@ -39,25 +41,24 @@ TEST(WriterCreation, RefusesWhatItMustNotWriteOrFollowAndCreatesPrivately) {
     EXPECT_EQ(fs::status(dir / "t.wav").permissions(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
+// +1 saturates; the rest is exact at every depth, through the direct
+// converter (stereo) and through the pipeline's encoder (mono, remixed).
 class OutputDepth : public testing::TestWithParam<uint32_t> {};
 
 TEST_P(OutputDepth, IsReadBackAtItsDepthExactlyAndSaturated) {
     const uint32_t bits = GetParam();
     TempDirectory dir;
     Recording r = startRecording(dir / "r.wav", 44100, bits, 2);
-    // +1 saturates; the rest is exact at every depth.
-    ASSERT_TRUE(r.input->appendSampleBuffer(
-        testing_support::makeFloatBuffer({-1.0f, -0.5f, 0.0f, 0.5f, 1.0f, 1.0f}, 2, 44100)->ref()));
+    ASSERT_TRUE(r.input->appendSampleBuffer(makeFloatBuffer({-1.0f, -0.5f, 0.0f, 0.5f, 1.0f, 1.0f}, 2, 44100)->ref()));
+    ASSERT_TRUE(r.input->appendSampleBuffer(makeFloatBuffer({-1.0f, 0.5f, 1.0f}, 1, 44100)->ref()));
     ASSERT_TRUE(r.writer->finishWriting());
     const WaveReadBack sf = readWave(dir / "r.wav");
     EXPECT_EQ(sf.description.sampleRate, 44100u);
     EXPECT_EQ(sf.description.bitsPerSample, bits);
-    ASSERT_EQ(sf.reals.size(), 6u);
-    EXPECT_EQ(std::vector<double>(sf.reals.begin(), sf.reals.begin() + 4), (std::vector<double>{-1, -0.5, 0, 0.5}));
-    EXPECT_EQ(sf.reals[4], 1.0 - std::ldexp(1.0, 1 - static_cast<int>(bits)));
+    const double top = 1.0 - std::ldexp(1.0, 1 - static_cast<int>(bits));
+    EXPECT_EQ(sf.reals, (std::vector<double>{-1, -0.5, 0, 0.5, top, top, -1, -1, 0.5, 0.5, top, top}));
 }
-INSTANTIATE_TEST_SUITE_P(Depths, OutputDepth,
-                         testing::Values(8u, 16u, 24u, 32u));
+INSTANTIATE_TEST_SUITE_P(Depths, OutputDepth, testing::Values(8u, 16u, 24u, 32u));
 
 TEST(DeclinedRequests, BadBuffersChangeNothingAndTheFileKeepsOnlyGoodAudio) {
     TempDirectory dir;
@@ -66,24 +67,22 @@ TEST(DeclinedRequests, BadBuffersChangeNothingAndTheFileKeepsOnlyGoodAudio) {
     constexpr AudioFormatFlags kSigned = kAudioFormatFlagIsSignedInteger;
     const auto desc = makeLinearPCMDescription(48000, 2, 16, kSigned);
     const std::vector<uint8_t> good(4 * 100, 0x10);
-    auto hugeChannels = desc;
-    hugeChannels.mChannelsPerFrame = 0xFFFFFFFFu;
     CMSampleBuffer formatless;
     formatless.numSamples = 1;
-    const auto video = testing_support::makeVideoBuffer();
-    const auto shortData = makeAudioBuffer(desc, 101, {good});
-    const auto absurdFrames = makeAudioBuffer(desc, int64_t{1} << 62, {good});
-    const auto absurdChannels = makeAudioBuffer(hugeChannels, 1, {good});
-    const auto rateFarOff = makeAudioBuffer(makeLinearPCMDescription(1.0, 2, 16, kSigned), 100, {good});
+    // (Every description and layout the writer refuses: StreamLayout.*.)
+    const std::unique_ptr<testing_support::OwnedBuffer> bad[] = {
+        testing_support::makeVideoBuffer(), makeAudioBuffer(desc, 101, {good}),  // short data
+        makeAudioBuffer(desc, int64_t{1} << 62, {good}),
+        makeAudioBuffer(makeLinearPCMDescription(1.0, 2, 16, kSigned), 100, {good})};  // rate far off
     r.writer->addInput(nullptr);
-    for (CMSampleBufferRef bad : {CMSampleBufferRef{nullptr}, video->ref(), CMSampleBufferRef{&formatless},
-                                  shortData->ref(), absurdFrames->ref(), absurdChannels->ref(), rateFarOff->ref()})
-        EXPECT_FALSE(r.input->appendSampleBuffer(bad));
+    EXPECT_FALSE(r.input->appendSampleBuffer(nullptr));
+    EXPECT_FALSE(r.input->appendSampleBuffer(&formatless));
+    for (const auto& b : bad) EXPECT_FALSE(r.input->appendSampleBuffer(b->ref()));
 
     EXPECT_TRUE(r.input->appendSampleBuffer(makeAudioBuffer(desc, 100, {good})->ref()));
     EXPECT_EQ(r.writer->status(), AVAssetWriterStatus::Writing);
     EXPECT_TRUE(r.writer->finishWriting());
-    EXPECT_FALSE(r.writer->finishWriting());  // a second finish
+    EXPECT_FALSE(r.writer->finishWriting());                                               // a second finish
     EXPECT_FALSE(r.input->appendSampleBuffer(makeAudioBuffer(desc, 100, {good})->ref()));  // after finish
     EXPECT_EQ(r.writer->status(), AVAssetWriterStatus::Completed);
     EXPECT_EQ(readWave(dir / "r.wav").frames(), 100u);
@@ -94,16 +93,17 @@ TEST(DeclinedRequests, InputsAndWritersThatAreNotPairedOrOutliveTheOther) {
     auto input = AVAssetWriterInput::assetWriterInputWithMediaType(AVMediaTypeAudio, settingsFor(48000, 16, 2));
     const auto buffer = testing_support::makeInt16Buffer(std::vector<int16_t>(20), 2, 48000, false);
     EXPECT_FALSE(input->appendSampleBuffer(buffer->ref()));  // no writer
-
-    auto lonely = AVAssetWriter::assetWriterWithURL(NSURL(dir / "x.wav"), AVFileTypeWAVE, nullptr);
+    const auto writer = [&](const char* name) {
+        return AVAssetWriter::assetWriterWithURL(NSURL(dir / name), AVFileTypeWAVE, nullptr);
+    };
+    auto lonely = writer("x.wav");
     EXPECT_FALSE(lonely->startWriting());  // no input
     EXPECT_EQ(lonely->status(), AVAssetWriterStatus::Failed);
     EXPECT_NE(lonely->error(), nullptr);
     EXPECT_FALSE(lonely->finishWriting());
 
     // One input, two writers: it writes the file of the first that starts.
-    auto first = AVAssetWriter::assetWriterWithURL(NSURL(dir / "y.wav"), AVFileTypeWAVE, nullptr);
-    auto second = AVAssetWriter::assetWriterWithURL(NSURL(dir / "z.wav"), AVFileTypeWAVE, nullptr);
+    auto first = writer("y.wav"), second = writer("z.wav");
     first->addInput(input);
     second->addInput(input);
     EXPECT_FALSE(input->appendSampleBuffer(buffer->ref()));  // before startWriting

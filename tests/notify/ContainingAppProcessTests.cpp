@@ -1,14 +1,16 @@
-// containing-app as a process beside a poster in another process, on the
-// session bus of dbus-run-session (see CMakeLists.txt).
+// containing-app as a process on the session bus of dbus-run-session (see
+// CMakeLists.txt): beside a poster process, then beside broadcast-extension
+// recording broadcasts, where Ctrl-C ends a broadcast the way the service does.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -17,39 +19,26 @@
 namespace {
 
 using namespace notifytest;
+using nlohmann::json;
 namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
 
 const std::string kStart = "com.sorvane.recordBroadcastStart";
 const std::string kEnd = "com.sorvane.recordBroadcastEnd";
 
-std::string contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class ContainingAppProcess : public testing::Test {
 protected:
     testing_support::TempDirectory dir;
-    std::string root = dir / "containers-\xff";  // not UTF-8: JSON lines must still be JSON
+    std::string root = dir / "containers-\xff", tmp = dir / "tmp";  // root not UTF-8: JSON lines still JSON
     std::string recording = root + "/group.tolvix/NewRecording.wav";
-    std::string keep = dir / "kept";
 
     void SetUp() override {
-        if (!sessionBusAvailable()) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
         fs::create_directories(root + "/group.tolvix");
-    }
-
-    void writeRecording(sf_count_t frames) const {
-        SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-        SNDFILE* file = sf_open(recording.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(file, nullptr);
-        std::vector<short> silence(static_cast<size_t>(frames * 2));
-        sf_writef_short(file, silence.data(), frames);
-        sf_close(file);
+        fs::create_directories(tmp);
     }
 
     // Starts the app and waits until it has registered on the bus.
-    std::unique_ptr<Child> startApp(std::vector<std::string> arguments) const {
+    std::unique_ptr<Child> startApp(Args arguments) const {
         arguments.insert(arguments.begin(), {CONTAINING_APP, "--container-root", root});
         auto app = std::make_unique<Child>(arguments);
         const auto ready = app->readErrorLine(10s);
@@ -57,15 +46,50 @@ protected:
         return app;
     }
 
+    std::unique_ptr<Child> startHost(Args arguments) const {
+        arguments.insert(arguments.begin(), {BROADCAST_EXTENSION, "--container-root", root, "--temp-dir", tmp});
+        return std::make_unique<Child>(arguments);
+    }
+
     // Posts `names` from another process, then returns the app's next line.
-    static std::string postAndRead(Child& app, std::vector<std::string> names) {
+    static std::string postAndRead(Child& app, Args names) {
         names.insert(names.begin(), NOTIFY_POST_HELPER);
-        EXPECT_EQ(run(names), 0);
+        EXPECT_EQ(Child(names).wait(30s), 0);
         return app.readLine(10s).value_or("(no line)");
+    }
+
+    static std::vector<json> events(Child& app, size_t count) {
+        std::vector<json> got;
+        for (std::optional<std::string> line; got.size() < count && (line = app.readLine(60s));)
+            got.push_back(json::parse(*line));
+        return got;
+    }
+
+    // Until the temporary recording holds more than `bytes`: the host is
+    // delivering, so it handles Ctrl-C.
+    void waitForRecording(std::uintmax_t bytes) const {
+        const std::string temporary = tmp + "/broadcast-extension-" + std::to_string(::getuid()) + "/tempfile.wav";
+        std::error_code error;
+        for (const auto deadline = std::chrono::steady_clock::now() + 60s;
+             fs::file_size(temporary, error) <= bytes || error;) {
+            ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "no recording in progress";
+            std::this_thread::sleep_for(5ms);
+        }
     }
 };
 
+class BroadcastSeenFromAnotherProcess : public ContainingAppProcess {};
+
 TEST_F(ContainingAppProcess, SaysWhatEachEndSignalFoundAndKeepsOnlyCompleteRecordings) {
+    if (!sessionBusAvailable()) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+    const std::string keep = dir / "kept";
+    const auto writeRecording = [&](sf_count_t frames) {
+        SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+        SNDFILE* file = sf_open(recording.c_str(), SFM_WRITE, &info);
+        std::vector<short> silence(static_cast<size_t>(frames * 2));
+        sf_writef_short(file, silence.data(), frames);
+        sf_close(file);
+    };
     auto app = startApp({"--count", "3", "--keep", keep});
     EXPECT_NE(postAndRead(*app, {kEnd}).find("no recording at " + recording), std::string::npos);
     writeRecording(4800);
@@ -80,36 +104,92 @@ TEST_F(ContainingAppProcess, SaysWhatEachEndSignalFoundAndKeepsOnlyCompleteRecor
         << end;
     const auto kept = end.find(" | kept as ");
     ASSERT_NE(kept, std::string::npos) << end;
-    EXPECT_EQ(contents(end.substr(kept + 11)), contents(recording));
+    EXPECT_EQ(fs::file_size(end.substr(kept + 11)),
+              fs::file_size(recording));  // the bytes: Archive.*
     EXPECT_EQ(app->wait(10s), 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(keep), {}), 1) << "only the complete recording is kept";
-
-    auto json = startApp({"--json", "--count", "1"});
-    const auto line = nlohmann::json::parse(postAndRead(*json, {kEnd}));
-    EXPECT_EQ(line["recording"]["status"], "complete");
-    EXPECT_EQ(line["recording"]["frames"], 48000);
-    EXPECT_EQ(json->wait(10s), 0);
 }
 
 TEST_F(ContainingAppProcess, ExitStatuses) {
-    const auto exitsWith = [](std::vector<std::string> arguments, int status, const std::string& says) {
-        arguments.insert(arguments.begin(), CONTAINING_APP);
-        Child app(arguments);
+    if (!sessionBusAvailable()) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+    const std::string noBus = "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir / "none";
+    const struct {
+        Args argv;
+        int status;
+        std::string says;
+    } cases[] = {
+        {{CONTAINING_APP, "--count", "0"}, 2, "--count"},
+        {{CONTAINING_APP, "--keeep", "x"}, 2, "unknown option --keeep (did you mean --keep?)"},
+        {{CONTAINING_APP, "--timeout", "0.2"}, 3, "no signal within 0.2 s"},
+        {{"/usr/bin/env", noBus, CONTAINING_APP, "--count", "1"}, 4, "cannot receive the extension's signals"},
+    };
+    for (const auto& c : cases) {
+        Child app(c.argv);
         std::string errors;
         while (auto line = app.readErrorLine(10s)) errors += *line + "\n";
-        EXPECT_EQ(app.wait(10s), status) << arguments.back() << "\n" << errors;
-        EXPECT_NE(errors.find(says), std::string::npos) << errors;
-    };
-    exitsWith({"--count", "0"}, 2, "--count");
-    exitsWith({"--timeout", "-1"}, 2, "--timeout");
-    exitsWith({"--keeep", "x"}, 2, "unknown option --keeep (did you mean --keep?)");
-    exitsWith({"--help"}, 0, "");
-    exitsWith({"--timeout", "0.2"}, 3, "no signal within 0.2 s");
+        EXPECT_EQ(app.wait(10s), c.status) << c.argv.back() << "\n" << errors;
+        EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
+    }
     auto app = startApp({});
     ::kill(app->pid(), SIGTERM);
     EXPECT_EQ(app->wait(10s), 0);
-    ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir / "none").c_str());
-    exitsWith({"--count", "1"}, 4, "cannot receive the extension's signals");
+}
+
+TEST_F(BroadcastSeenFromAnotherProcess, EachBroadcastGivesAStartEndPairAndTheSameRecordingToBoth) {
+    if (!sessionBusAvailable()) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+    auto app = startApp({"--json", "--count", "2", "--timeout", "60"});
+    auto host = startHost({"--quiet", "--json", "--scenario", std::string(HOST_EXAMPLES_DIR) + "/two-broadcasts.json"});
+    std::string output;
+    while (auto line = host->readLine(60s)) output += *line + "\n";
+    ASSERT_EQ(host->wait(60s), 0);
+    const std::vector<json> got = events(*app, 4);
+    ASSERT_EQ(got.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(got[i]["name"], i % 2 == 0 ? kStart : kEnd);
+        EXPECT_EQ(got[i]["payload"], json({{"TestKey", "TestValue"}}));
+    }
+    EXPECT_EQ(app->wait(10s), 0);
+
+    // The last recording is the same file to both programs (the first may be
+    // replaced by the second before the app inspects it).
+    const json fromHost = json::parse(output)["broadcasts"].at(1)["recording"];
+    EXPECT_EQ(got[3]["recording"]["status"], "complete") << got[3].dump();
+    for (const char* key : {"path", "frames", "sampleRate", "channels"})
+        EXPECT_EQ(got[3]["recording"][key], fromHost[key]) << key << ": " << output << "\n" << got[3].dump();
+}
+
+// The first Ctrl-C hands over what was recorded so far, signals it, prints
+// the summary, and exits 0.
+TEST_F(BroadcastSeenFromAnotherProcess, SigintMidBroadcastHandsOverWhatWasRecorded) {
+    if (!sessionBusAvailable()) GTEST_SKIP() << "no session bus (run under dbus-run-session)";
+    auto app = startApp({"--json", "--count", "1", "--timeout", "60"});
+    auto host = startHost({"--quiet", "--realtime", "--duration", "10", "--app-frames", "4410"});
+    ASSERT_EQ(events(*app, 1).size(), 1u) << "the start signal";
+    waitForRecording(64 << 10);  // written once a second of audio is held
+    ASSERT_EQ(::kill(host->pid(), SIGINT), 0);
+    const auto summary = host->readLine(20s);
+    EXPECT_EQ(host->wait(20s), 0);
+    EXPECT_EQ(summary.value_or("").rfind("Broadcast 1 (finished)", 0), 0u) << summary.value_or("(no summary)");
+    const std::vector<json> end = events(*app, 1);
+    ASSERT_EQ(end.size(), 1u);
+    EXPECT_EQ(end[0]["name"], kEnd);
+    EXPECT_EQ(end[0]["recording"]["status"], "complete") << end[0].dump();
+    const double seconds = end[0]["recording"].value("durationSeconds", 0.0);
+    EXPECT_TRUE(seconds >= 0.5 && seconds < 9) << "about the second recorded, not the ten asked for: " << seconds;
+}
+
+// A second Ctrl-C while the first is finishing the broadcast aborts at once:
+// at full speed, 64 MiB recorded give finishing (copy, summary) much to do.
+TEST_F(BroadcastSeenFromAnotherProcess, SecondSigintWhileFinishingAbortsWith130) {
+    auto host = startHost({"--duration", "36000", "--mic-source", "none", "--video-rate", "0"});
+    waitForRecording(64 << 20);
+    ASSERT_EQ(::kill(host->pid(), SIGINT), 0);
+    std::optional<std::string> line;
+    while ((line = host->readErrorLine(20s)) && line->find("stopping") == std::string::npos) {
+    }
+    ASSERT_TRUE(line) << "no word that the broadcast is being finished";
+    ASSERT_EQ(::kill(host->pid(), SIGINT), 0);
+    EXPECT_EQ(host->wait(20s), 130);
 }
 
 }  // namespace
