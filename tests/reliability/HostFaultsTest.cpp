@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "HostProcess.h"
+#include "tests/support/HostProcess.h"
 #include "tests/support/Recordings.h"
 #include "tests/support/TempDirectory.h"
 
