@@ -163,7 +163,7 @@ bool InputPipeline::convertDirect(std::span<const AudioBuffer> buffers, size_t f
         const size_t n = std::min(chunkFrames_, frames - done);
         uint8_t* dst = file.reserve(n * outFrameBytes);
         if (dst == nullptr) return false;
-        clipped_ += direct_(src + done * inFrameBytes, n * output_.channels, dst);
+        direct_(src + done * inFrameBytes, n * output_.channels, dst);
         if (!file.commit(n)) return false;
         done += n;
     }
@@ -177,7 +177,7 @@ bool InputPipeline::convertIntegers(std::span<const AudioBuffer> buffers, size_t
         decodeChunk(buffers, done, n, in_.decodeInt, intScratch_.data());
         uint8_t* dst = file.reserve(n * output_.blockAlign());
         if (dst == nullptr) return false;
-        clipped_ += out_.encodeInt(intScratch_.data(), n * output_.channels, dst);
+        out_.encodeInt(intScratch_.data(), n * output_.channels, dst);
         if (!file.commit(n)) return false;
         done += n;
     }
@@ -222,7 +222,7 @@ bool InputPipeline::adapt(std::span<const AudioBuffer> buffers, size_t frames, W
 bool InputPipeline::writeReal(const double* samples, size_t frames, WaveFileWriter& file) {
     uint8_t* dst = file.reserve(frames * output_.blockAlign());
     if (dst == nullptr) return false;
-    clipped_ += out_.encodeReal(samples, frames * output_.channels, dst);
+    out_.encodeReal(samples, frames * output_.channels, dst);
     return file.commit(frames);
 }
 

@@ -46,7 +46,6 @@ public:
     // Passes on what the resampler still holds. Returns false if writing failed.
     bool finish(WaveFileWriter& file);
 
-    uint64_t clippedSamples() const { return clipped_; }
     const std::string& lastProblem() const { return problem_; }
 
 private:
@@ -65,7 +64,6 @@ private:
     static bool writeResampled(void* self, const double* frames, size_t count);
 
     WaveFormat output_;
-    uint64_t clipped_ = 0;
     std::string problem_;
 
     bool haveFormat_ = false;
