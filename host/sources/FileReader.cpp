@@ -8,9 +8,25 @@
 #include "host/HostError.h"
 #include "host/HostWarnings.h"
 #include "AudioEncoding.h"
+#include "platform/foundation/SharedLibrary.h"
 
 namespace host {
 namespace {
+
+// libsndfile (and the codecs it brings) is loaded by the first file source.
+#define HOST_SNDFILE_FUNCTIONS(X) \
+    X(sf_close) X(sf_command) X(sf_error) X(sf_open) X(sf_read_raw) X(sf_readf_double) X(sf_strerror)
+
+struct Sndfile {
+    HOST_SNDFILE_FUNCTIONS(PLATFORM_LIBRARY_POINTER)
+    std::string problem = platform::loadSharedLibrary("libsndfile.so.1", {HOST_SNDFILE_FUNCTIONS(PLATFORM_LIBRARY_SYMBOL)});
+};
+
+const Sndfile& sndfile() {
+    static const Sndfile library;
+    if (!library.problem.empty()) throw sourceError("file sources need libsndfile (Debian: libsndfile1): " + library.problem);
+    return library;
+}
 
 constexpr size_t kBlockBytes = size_t{64} << 10;
 
@@ -23,7 +39,7 @@ std::optional<pcm::SampleEncoding> storedSamples(SNDFILE* file, int format) {
         default: return std::nullopt;
     }
     // Swapped bytes on this little-endian machine are big-endian samples.
-    const bool big = sf_command(file, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
+    const bool big = sndfile().sf_command(file, SFC_RAW_DATA_NEEDS_ENDSWAP, nullptr, 0) == SF_TRUE;
     using Kind = pcm::SampleKind;
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_S8: return pcm::SampleEncoding{Kind::SignedInt, 1, 8, big, false};
@@ -41,12 +57,12 @@ std::optional<pcm::SampleEncoding> storedSamples(SNDFILE* file, int format) {
 
 FileReader::FileReader(const std::string& path) : path_(path) {
     SF_INFO info{};
-    file_ = sf_open(path.c_str(), SFM_READ, &info);
+    file_ = sndfile().sf_open(path.c_str(), SFM_READ, &info);
     if (file_ == nullptr)
-        throw sourceError("cannot read sound file \"" + path + "\": " + sf_strerror(nullptr));
+        throw sourceError("cannot read sound file \"" + path + "\": " + sndfile().sf_strerror(nullptr));
     if (info.samplerate < 1 || static_cast<uint32_t>(info.samplerate) > kMaxSampleRate ||
         info.channels < 1 || static_cast<uint32_t>(info.channels) > kMaxChannels) {
-        sf_close(file_);
+        sndfile().sf_close(file_);
         file_ = nullptr;
         throw sourceError("sound file \"" + path + "\" has an unsupported rate or channel count");
     }
@@ -61,12 +77,12 @@ FileReader::FileReader(const std::string& path) : path_(path) {
 }
 
 FileReader::~FileReader() {
-    if (file_ != nullptr) sf_close(file_);
+    if (file_ != nullptr) sndfile().sf_close(file_);
 }
 
 size_t FileReader::checked(int64_t got, size_t asked) {
-    if (got < 0 || (got == 0 && sf_error(file_) != SF_ERR_NO_ERROR))
-        throw sourceError("reading sound file \"" + path_ + "\" failed: " + sf_strerror(file_));
+    if (got < 0 || (got == 0 && sndfile().sf_error(file_) != SF_ERR_NO_ERROR))
+        throw sourceError("reading sound file \"" + path_ + "\" failed: " + sndfile().sf_strerror(file_));
     framesRead_ += got;
     if (static_cast<size_t>(got) < asked && framesRead_ < framesExpected_) {
         warn("sound file \"" + path_ + "\" ended after " + std::to_string(framesRead_) + " of its " +
@@ -77,12 +93,12 @@ size_t FileReader::checked(int64_t got, size_t asked) {
 }
 
 size_t FileReader::read(double* out, size_t frames) {
-    if (decode_ == nullptr) return checked(sf_readf_double(file_, out, static_cast<sf_count_t>(frames)), frames);
+    if (decode_ == nullptr) return checked(sndfile().sf_readf_double(file_, out, static_cast<sf_count_t>(frames)), frames);
     size_t done = 0;
     while (done < frames) {
         if (blockAt_ == blockEnd_) {
             const size_t asked = block_.size() / frameBytes_;
-            const sf_count_t bytes = sf_read_raw(file_, block_.data(), static_cast<sf_count_t>(block_.size()));
+            const sf_count_t bytes = sndfile().sf_read_raw(file_, block_.data(), static_cast<sf_count_t>(block_.size()));
             const size_t got = checked(bytes < 0 ? bytes : bytes / static_cast<sf_count_t>(frameBytes_), asked);
             if (got == 0) break;
             blockAt_ = 0;

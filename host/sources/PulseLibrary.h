@@ -6,6 +6,10 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <string>
+
+#include "platform/foundation/SharedLibrary.h"
+
 namespace host {
 
 #define HOST_PULSE_FUNCTIONS(X)                                                                                   \
@@ -19,9 +23,8 @@ namespace host {
     X(pa_threaded_mainloop_start) X(pa_threaded_mainloop_stop) X(pa_threaded_mainloop_unlock)
 
 struct PulseLibrary {
-#define HOST_PULSE_POINTER(name) decltype(&::name) name = nullptr;
-    HOST_PULSE_FUNCTIONS(HOST_PULSE_POINTER)
-#undef HOST_PULSE_POINTER
+    HOST_PULSE_FUNCTIONS(PLATFORM_LIBRARY_POINTER)
+    std::string problem = platform::loadSharedLibrary("libpulse.so.0", {HOST_PULSE_FUNCTIONS(PLATFORM_LIBRARY_SYMBOL)});
 };
 
 // The library's functions, loaded on the first call. Throws HostError
