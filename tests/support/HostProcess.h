@@ -1,7 +1,6 @@
 #pragma once
-// Runs the real broadcast-extension program (or another) in a child process
-// with its output captured, and optionally an environment, a file-size limit
-// and another user.
+// Runs the real broadcast-extension program (or another) in a child process with its output
+// captured, and optionally an environment, a file-size limit and another user.
 
 #include <grp.h>
 #include <signal.h>
@@ -10,16 +9,15 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
 struct HostLaunch {
-    std::vector<std::string> arguments;
+    std::vector<std::string> arguments{};
     std::string program = BROADCAST_EXTENSION_PROGRAM;  // found on PATH unless a path
-    std::vector<std::pair<std::string, std::string>> environment;  // set in the child
+    std::vector<std::pair<std::string, std::string>> environment{};  // set in the child
     long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes, SIGXFSZ at its default action; -1: none
     int runAsUser = -1;       // uid and gid to switch to (needs root); -1: stay
 };
@@ -28,19 +26,6 @@ struct HostRun {
     int exitStatus = -1;  // -1 when ended by a signal
     int signal = 0;
     std::string standardOutput, standardError;
-
-    // The system's log lines, without their "<date> <time> broadcast-extension[pid:tid] " prefix
-    // (the notify transport's own "notify: " lines are the platform's).
-    std::vector<std::string> logMessages() const {
-        std::vector<std::string> messages;
-        std::istringstream in(standardError);
-        for (std::string line; std::getline(in, line);) {
-            const size_t mark = line.find("] ");
-            if (mark == std::string::npos || line.find("broadcast-extension[") > mark) continue;
-            if (line.compare(mark + 2, 8, "notify: ") != 0) messages.push_back(line.substr(mark + 2));
-        }
-        return messages;
-    }
 };
 
 // A program started and not yet waited for, and the files its output goes to.
@@ -72,7 +57,7 @@ inline StartedHost startHost(const HostLaunch& launch) {
 }
 
 // Waits for the program and collects its output.
-inline HostRun finishHost(StartedHost& host) {
+inline HostRun finishHost(StartedHost host) {
     int status = 0;
     ::waitpid(host.pid, &status, 0);
     HostRun run;
@@ -86,9 +71,6 @@ inline HostRun finishHost(StartedHost& host) {
     return run;
 }
 
-inline HostRun runHost(const HostLaunch& launch) {
-    StartedHost host = startHost(launch);
-    return finishHost(host);
-}
+inline HostRun runHost(const HostLaunch& launch) { return finishHost(startHost(launch)); }
 
 }  // namespace testing_support

@@ -1,6 +1,5 @@
 #pragma once
-// A recording as libsndfile, a reader users open recordings with, reads it;
-// and the pitch of its first channel.
+// A recording as libsndfile (a reader users open recordings with) reads it, and its pitch.
 
 #include <sndfile.h>
 

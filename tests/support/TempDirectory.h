@@ -9,9 +9,7 @@ namespace testing_support {
 
 class TempDirectory {
 public:
-    TempDirectory() {
-        const char* base = std::getenv("TMPDIR");
-        path_ = std::string(base != nullptr && base[0] == '/' ? base : "/tmp") + "/recorder-test-XXXXXX";
+    TempDirectory() : path_(std::filesystem::temp_directory_path() / "recorder-test-XXXXXX") {
         if (::mkdtemp(path_.data()) == nullptr) std::abort();
     }
     ~TempDirectory() {
@@ -24,7 +22,6 @@ public:
 
     const std::string& path() const { return path_; }
     std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-    std::string file(const std::string& name) const { return *this / name; }
 
 private:
     std::string path_;

@@ -10,7 +10,6 @@
 
 namespace testing_support {
 
-// An audio buffer whose sample bytes live with it.
 struct OwnedBuffer {
     CMSampleBuffer buffer;
     std::vector<std::vector<unsigned char>> blocks;

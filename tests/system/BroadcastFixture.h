@@ -1,6 +1,5 @@
 #pragma once
-// The real handler and recorder in private temporary and container
-// directories, with the log and every posted signal captured.
+// The real handler and recorder in private directories, with the log and the signals captured.
 
 #include <gtest/gtest.h>
 
@@ -22,10 +21,8 @@ protected:
         platform::setAppGroupContainerRoot(temp / "containers");
         platform::setEntitledApplicationGroups({"group.tolvix"});
         platform::setLogSink([this](std::string_view line) { log.emplace_back(line); });
-        // One letter per signal, for what the containing app meets at that
-        // moment: 's' a start, 'S' one while the previous writer is still
-        // held (the recorder not yet reset); 'e' an end, 'E' one with the
-        // shared recording in place.
+        // One letter per signal, for what the containing app meets: 's' a start, 'S' one while the
+        // previous writer is still held; 'e' an end, 'E' one with the shared recording in place.
         for (const char* name : {"com.sorvane.recordBroadcastStart", "com.sorvane.recordBroadcastEnd"}) {
             observers.push_back(platform::addNotificationObserver(name, [this](const platform::Notification& n) {
                 const bool start = n.name.ends_with("Start");

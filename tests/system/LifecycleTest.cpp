@@ -1,5 +1,5 @@
-// The host's calls in every order, and many broadcasts in one process: the
-// right recording or none, never a stale one, and nothing kept.
+// The host's calls in every order: the right recording or none, never a stale one; and many
+// broadcasts in one process keep nothing.
 
 #include <malloc.h>
 
@@ -49,7 +49,6 @@ INSTANTIATE_TEST_SUITE_P(Calls, Lifecycle, ::testing::Values(
     Calls{"FinishBeforeAnyStart", "F", "e", 0},
     Calls{"BuffersBeforeTheStartAreDroppedByIt", "AASAF", "SE", 128},
     Calls{"FinishWithoutAudioHandsOverNothingStale", "SAFSF", "sESe", 0},
-    Calls{"SecondFinishHandsOverTheSameRecording", "SAFF", "sEE", 128},
     Calls{"BuffersAfterTheFinishChangeNothing", "SAAFAF", "sEE", 256},
     Calls{"TwoBroadcastsEachHandOverTheirOwn", "SAFSAAF", "sESE", 256},
     Calls{"StartWithoutFinishStartsAFreshFile", "SAAASAF", "sSE", 128},
@@ -62,9 +61,7 @@ using ManyBroadcasts = BroadcastFixture;
 TEST_F(ManyBroadcasts, KeepNoDescriptorsAndNoMemory) {
     const auto audio = makeInt16Buffer(std::vector<int16_t>(256, 1000), 2, 48000, true);
     const auto broadcast = [&] {
-        handler.broadcastStartedWithSetupInfo(nullptr);
-        push(*audio);
-        handler.broadcastFinished();
+        handler.broadcastStartedWithSetupInfo(nullptr), push(*audio), handler.broadcastFinished();
     };
     observers.clear();  // the recorded signals would grow
     for (int i = 0; i < 100; ++i) broadcast();  // warm up caches and pools

@@ -1,7 +1,5 @@
-// The recorder's per-buffer path allocates nothing once a broadcast has met
-// each kind of buffer: recorded, refused for any reason, with no writer to go
-// to, or after the finish. Its own program, since it counts every operator
-// new in the process.
+// The per-buffer path allocates nothing once a broadcast has met each kind of buffer. Its own
+// program, since it counts every operator new in the process.
 
 #include "BroadcastFixture.h"
 #include "tests/support/CountingAllocator.h"
@@ -10,7 +8,7 @@ namespace {
 
 using testing_support::OwnedBuffer;
 
-class PushAllocation : public BroadcastFixture {};
+using PushAllocation = BroadcastFixture;
 
 TEST_F(PushAllocation, NothingIsAllocatedPerBufferInAnyState) {
     const std::vector<int16_t> samples(2048, 100);
@@ -33,9 +31,7 @@ TEST_F(PushAllocation, NothingIsAllocatedPerBufferInAnyState) {
         SCOPED_TRACE(c.name);
         platform::setTemporaryDirectoryParent(c.writerCanBeMade ? temp.path() : temp / "missing");
         BManager::startBroadcast();
-        const auto pushEach = [&] {
-            for (const OwnedBuffer* b : c.buffers) BManager::pushAudioSampleBuffer(b->ref());
-        };
+        const auto pushEach = [&] { for (const OwnedBuffer* b : c.buffers) BManager::pushAudioSampleBuffer(b->ref()); };
         pushEach();  // set-up, and the first of each kind
         ASSERT_EQ(writer != nullptr, c.writerCanBeMade);
         if (c.finished) { BManager::endBroadcast(); pushEach(); }

@@ -1,7 +1,5 @@
-// The recorder: the output settings it builds, and behind the handler on the
-// real platform, what the recording holds, set-up problems logged once per
-// broadcast, and a hand-over that no link swapped into the container can
-// redirect.
+// The recorder: the output settings it builds and, behind the handler on the real platform,
+// what the recording holds, set-up problems and a hand-over no swapped-in link redirects.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +8,6 @@
 #include <chrono>
 #include <cmath>
 #include <fstream>
-#include <functional>
 #include <thread>
 
 #include "BroadcastFixture.h"
@@ -22,10 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using testing_support::makeInt16Buffer;
 
-// The output settings built from a source's stream description, one row per
-// source: integer, little-endian, interleaved linear PCM at the source's depth
-// and channels, and its rate truncated toward zero (0, which no input
-// accepts, when it cannot be truncated safely).
+// Integer, little-endian, interleaved PCM at the source's depth and channels, and its rate
+// truncated toward zero (0, which no input accepts, when it cannot be truncated safely).
 struct Source { double rate; uint32_t channels, bits; AudioFormatFlags flags; uint64_t settingsRate; };
 
 class OutputSettings : public ::testing::TestWithParam<Source> {};
@@ -77,13 +72,11 @@ TEST_F(Recorder, FloatSourceBecomesThirtyTwoBitIntegerScaledRoundedAndSaturated)
     EXPECT_EQ(r.info.samplerate, 44100);
     ASSERT_EQ(r.samples.size(), samples.size());
     for (size_t i = 0; i < samples.size(); ++i) ASSERT_EQ(r.samples[i], expected[i % pattern.size()]) << i;
-    EXPECT_TRUE(fs::exists(NSTemporaryDirectory() + "/tempfile.wav")) << "the temporary recording stays";
 }
 
-// A temporary directory that cannot hold the recording: one "errb" per
-// broadcast with the system's reason, even from a source that makes no input
-// either (64-bit samples), so that every buffer sets up again; and a finish
-// whose "++error" says the same.
+// A temporary directory that cannot hold the recording: one "errb" per broadcast with the
+// system's reason, even when every buffer sets up again (64-bit samples make no input either);
+// the finish's "++error" says the same.
 TEST_F(Recorder, WriterCreationErrorIsLoggedOncePerBroadcastWithItsReason) {
     std::ofstream(temp / "file") << "not a directory";
     for (const char* dir : {"linked", "victim"}) fs::create_directories(temp / dir);
@@ -106,26 +99,22 @@ TEST_F(Recorder, WriterCreationErrorIsLoggedOncePerBroadcastWithItsReason) {
     EXPECT_TRUE(fs::is_empty(temp / "victim"));
 }
 
-// App-audio buffers that cannot set up a recording (every rate that makes no
-// settings is one case: see OutputSettings): no input, no undefined
-// behaviour, one "errb" however many arrive; a good buffer later still records.
-struct BadBuffer { const char* name; std::function<void(CMSampleBuffer&)> spoil; };  // no spoil: a null buffer
-
-std::function<void(CMSampleBuffer&)> withFormat(double rate, uint32_t channels, uint32_t bits) {
-    return [=](CMSampleBuffer& b) {
-        auto& d = *b.formatDescription->streamDescription;
-        d.mSampleRate = rate, d.mChannelsPerFrame = channels, d.mBitsPerChannel = bits;
-    };
-}
+// Buffers that cannot set up a recording (rates: see OutputSettings): no input, one "errb"
+// however many arrive; a good buffer later still records. "Null" and "NoAudioFormat" spoil the
+// buffer itself, the others its format.
+struct BadBuffer { std::string_view name; double rate; uint32_t channels, bits; };
 
 class BuffersThatCannotSetUp : public BroadcastFixture, public ::testing::WithParamInterface<BadBuffer> {};
 
 TEST_P(BuffersThatCannotSetUp, MakeNoInputAndOneLogLine) {
+    const auto [name, rate, channels, bits] = GetParam();
     auto bad = makeInt16Buffer(std::vector<int16_t>(20, 1), 2, 48000, false);
-    if (GetParam().spoil) GetParam().spoil(bad->buffer);
+    auto& d = *bad->buffer.formatDescription->streamDescription;
+    d.mSampleRate = rate, d.mChannelsPerFrame = channels, d.mBitsPerChannel = bits;
+    if (name == "NoAudioFormat") bad->buffer.formatDescription = {CMMediaType::Video, std::nullopt};
     handler.broadcastStartedWithSetupInfo(nullptr);
     for (int i = 0; i < 3; ++i)
-        handler.processSampleBuffer(GetParam().spoil ? bad->ref() : nullptr, RPSampleBufferTypeAudioApp);
+        handler.processSampleBuffer(name == "Null" ? nullptr : bad->ref(), RPSampleBufferTypeAudioApp);
     EXPECT_EQ(writerInput, nullptr);
     push(*makeInt16Buffer(std::vector<int16_t>(200, 1), 2, 48000, false));
     handler.broadcastFinished();
@@ -135,19 +124,14 @@ TEST_P(BuffersThatCannotSetUp, MakeNoInputAndOneLogLine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, BuffersThatCannotSetUp, ::testing::Values(
-    BadBuffer{"Null", nullptr},
-    BadBuffer{"NoAudioFormat", [](CMSampleBuffer& b) { b.formatDescription = {CMMediaType::Video, std::nullopt}; }},
-    BadBuffer{"RateNaN", withFormat(std::nan(""), 2, 16)},
-    BadBuffer{"NoChannels", withFormat(48000, 0, 16)},
-    BadBuffer{"AbsurdChannels", withFormat(48000, 0xFFFFFFFF, 16)},
-    BadBuffer{"NoBits", withFormat(48000, 2, 0)},
-    BadBuffer{"TwelveBits", withFormat(48000, 2, 12)},
-    BadBuffer{"SixtyFourBits", withFormat(48000, 2, 64)},
-    BadBuffer{"AbsurdBits", withFormat(48000, 2, 4096)}),
+    BadBuffer{"Null", 48000, 2, 16}, BadBuffer{"NoAudioFormat", 48000, 2, 16}, BadBuffer{"RateNaN", NAN, 2, 16},
+    BadBuffer{"NoChannels", 48000, 0, 16}, BadBuffer{"AbsurdChannels", 48000, 0xFFFFFFFF, 16},
+    BadBuffer{"NoBits", 48000, 2, 0}, BadBuffer{"TwelveBits", 48000, 2, 12}, BadBuffer{"SixtyFourBits", 48000, 2, 64},
+    BadBuffer{"AbsurdBits", 48000, 2, 4096}),
     [](const auto& p) { return std::string(p.param.name); });
 
-// A loop swaps the container with a link to another folder while broadcasts
-// hand over: no removal or copy may follow the link.
+// A loop swaps the container with a link to another folder while the recording is handed over
+// again and again (removal, copy, signal): neither may follow the link.
 TEST_F(Recorder, ContainerSwappedForALinkIsNeverFollowed) {
     fs::create_directories(temp / "outside");
     std::ofstream(temp / "outside/NewRecording.wav") << "keep";
@@ -161,7 +145,6 @@ TEST_F(Recorder, ContainerSwappedForALinkIsNeverFollowed) {
     });
     handler.broadcastStartedWithSetupInfo(nullptr);
     push(*makeInt16Buffer(std::vector<int16_t>(64, 1), 1, 8000, false));
-    // Every finish hands the recording over again: removal, copy, signal.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
     for (int i = 0; i < 10000 && std::chrono::steady_clock::now() < until; ++i) handler.broadcastFinished();
     stop = true;
