@@ -5,9 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sndfile.h>
-#include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -16,52 +14,29 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
+#include "tests/support/HostProcess.h"
+#include "tests/support/Recordings.h"
 #include "tests/support/TempDirectory.h"
 
 namespace host::test {
 namespace {
 
 using nlohmann::json;
-
-struct Outcome { int status; std::string out, err; };
+using Environment = std::vector<std::pair<std::string, std::string>>;
 
 class EndToEnd : public ::testing::Test {
 protected:
-    // The program with `args` under env(1): no session bus, our folders in `dir`, then `env` NAME=VALUE.
-    std::vector<std::string> command(const std::vector<std::string>& args, std::vector<std::string> env = {}) const {
-        env.insert(env.begin(), {"/usr/bin/env", "-u", "DBUS_SESSION_BUS_ADDRESS", "-u", "APP_GROUP_CONTAINER_ROOT",
-                                 "XDG_RUNTIME_DIR=" + dir / "none", "XDG_DATA_HOME=" + dir / "data",
-                                 "TMPDIR=" + dir.path()});
-        env.push_back(BROADCAST_EXTENSION_PATH);
-        env.insert(env.end(), args.begin(), args.end());
-        return env;
+    // Every child inherits this environment: no session bus, our folders in `dir`.
+    void SetUp() override {
+        for (const auto& [name, value] : Environment{{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir / "none"},
+                 {"APP_GROUP_CONTAINER_ROOT", ""}, {"XDG_RUNTIME_DIR", dir / "none"}, {"XDG_DATA_HOME", dir / "data"},
+                 {"TMPDIR", dir.path()}})
+            ::setenv(name.c_str(), value.c_str(), 1);
     }
 
-    static std::vector<char*> pointers(std::vector<std::string>& strings) {
-        std::vector<char*> result(strings.size() + 1, nullptr);
-        std::transform(strings.begin(), strings.end(), result.begin(), [](std::string& s) { return s.data(); });
-        return result;
-    }
-
-    Outcome run(const std::vector<std::string>& args, std::vector<std::string> env = {},
-                const std::string& input = "/dev/null") {
-        std::vector<std::string> argv = command(args, std::move(env));
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, (dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&actions, 2, (dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = 0;
-        int status = -1;
-        if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, pointers(argv).data(), environ) == 0)
-            waitpid(pid, &status, 0);
-        posix_spawn_file_actions_destroy(&actions);
-        std::ostringstream out, err;
-        out << std::ifstream(dir / "stdout").rdbuf();
-        err << std::ifstream(dir / "stderr").rdbuf();
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), out.str(), err.str()};
+    static testing_support::HostRun run(std::vector<std::string> args, Environment env = {}) {
+        return testing_support::runHost({std::move(args), BROADCAST_EXTENSION_PROGRAM, std::move(env)});
     }
 
     std::string recording() const { return dir / "data/app-groups/group.tolvix/NewRecording.wav"; }
@@ -77,15 +52,11 @@ TEST_F(EndToEnd, CommandLineMistakesAreOneLineWithTheirExitStatusAndNoRecording)
         std::vector<std::string> args;
         int status;
         std::string says;  // on standard output for 0, else in the one error line
-        std::vector<std::string> env = {};
+        Environment env = {};
     } cases[] = {
         {{"--help"}, 0, "Usage: broadcast-extension [OPTION]...\n"},
-        {{"--version"}, 0, "broadcast-extension "},
-        {{"--bogus"}, 2, "unknown option --bogus"},
-        {{"--app-sorce", "tones"}, 2, "--app-sorce (did you mean --app-source?)"},
-        {{"--mic-channels", "abc"}, 2, "a whole number from 1 to 32"},
-        {{"--duration", "0"}, 2, "--duration: must be a number above 0 and up to 604800 seconds"},
-        {{"--duration", "1e308"}, 2, "up to 604800 seconds, not \"1e308\""},
+        {{"--app-sorce", "tones"}, 2, "unknown option --app-sorce (did you mean --app-source?)"},
+        {{"--duration", "1e308"}, 2, "--duration: must be a number above 0 and up to 604800 seconds, not \"1e308\""},
         {{"--video-rate", "nan"}, 2, "--video-rate: must be a number from 0 to 1000"},
         {{"--scenario", "x.json", "--app-rate", "48000"}, 2, "cannot be combined"},
         {{"--pause-at", "3", "--resume-at", "2"}, 2, "after --pause-at"},
@@ -97,37 +68,25 @@ TEST_F(EndToEnd, CommandLineMistakesAreOneLineWithTheirExitStatusAndNoRecording)
         {{"--scenario", dir / "none.json"}, 4, dir / "none.json"},
         {{"--container-root", dir / "plain"}, 6, "is not a directory"},
         {{"--temp-dir", dir / "missing"}, 6, "does not exist"},
-        {{}, 6, "cannot be created", {"APP_GROUP_CONTAINER_ROOT=" + dir / "plain/groups"}},
-        {{}, 6, "cannot be created", {"XDG_DATA_HOME=" + dir / "plain"}},
-        {{}, 6, "not an absolute path", {"TMPDIR=relative/tmp"}},
+        {{}, 6, "cannot be created", {{"APP_GROUP_CONTAINER_ROOT", dir / "plain/groups"}}},
+        {{}, 6, "not an absolute path", {{"TMPDIR", "relative/tmp"}}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
-        const Outcome outcome = run(c.args, c.env);
-        EXPECT_EQ(outcome.status, c.status);
-        EXPECT_NE((c.status == 0 ? outcome.out : outcome.err).find(c.says), std::string::npos) << outcome.err;
-        EXPECT_EQ(outcome.out.empty(), c.status != 0);
-        EXPECT_EQ(outcome.err.empty(), c.status == 0);
+        const auto [status, sig, out, err] = run(c.args, c.env);
+        EXPECT_EQ(status, c.status);
+        EXPECT_NE((c.status == 0 ? out : err).find(c.says), std::string::npos) << err;
+        EXPECT_EQ(out.empty(), c.status != 0);
+        EXPECT_EQ(err.empty(), c.status == 0);
         if (c.status != 0) {  // one line, no notify line either, with bounds people can read
-            EXPECT_EQ(outcome.err.rfind("broadcast-extension: error: ", 0), 0u) << outcome.err;
-            EXPECT_EQ(outcome.err.find('\n'), outcome.err.size() - 1) << outcome.err;
-            EXPECT_EQ(outcome.err.find("000000000000"), std::string::npos) << outcome.err;
+            EXPECT_EQ(err.rfind("broadcast-extension: error: ", 0), 0u) << err;
+            EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+            EXPECT_EQ(err.find("000000000000"), std::string::npos) << err;
         }
-        std::istringstream lines(outcome.out);
+        std::istringstream lines(out);
         for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
         EXPECT_FALSE(std::filesystem::exists(recording()));
     }
-}
-
-// Every sample of a recording, read by libsndfile as 32-bit integers.
-std::vector<int> samplesOf(const std::string& path, SF_INFO* format = nullptr) {
-    SF_INFO own{}, &info = format != nullptr ? *format : own;
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) return {};
-    std::vector<int> samples(static_cast<size_t>(info.frames * info.channels));
-    sf_read_int(file, samples.data(), static_cast<sf_count_t>(samples.size()));
-    sf_close(file);
-    return samples;
 }
 
 TEST_F(EndToEnd, AUsersSoundFileComesBackSampleForSampleInEveryLayout) {
@@ -147,13 +106,13 @@ TEST_F(EndToEnd, AUsersSoundFileComesBackSampleForSampleInEveryLayout) {
         SCOPED_TRACE(c.layout[0]);
         std::vector<std::string> args{"--app-source", "file:" + dir / "user.wav", "--app-format"};
         args.insert(args.end(), c.layout.begin(), c.layout.end());
-        const Outcome outcome = run(args);
-        ASSERT_EQ(outcome.status, 0) << outcome.err;
-        EXPECT_NE(outcome.out.find("recording  " + recording()), std::string::npos) << outcome.out;
-        EXPECT_NE(outcome.err.find("notify: no session bus"), std::string::npos) << "with the log on";
-        SF_INFO info{};
-        EXPECT_TRUE(samplesOf(recording(), &info) == source) << "not the user's samples";
-        EXPECT_EQ(info.format, c.format);
+        const auto [status, sig, out, err] = run(args);
+        ASSERT_EQ(status, 0) << err;
+        EXPECT_NE(out.find("recording  " + recording()), std::string::npos) << out;
+        EXPECT_NE(err.find("notify: no session bus"), std::string::npos) << "with the log on";
+        const auto recorded = testing_support::readRecording(recording());
+        EXPECT_TRUE(recorded.samples == source) << "not the user's samples";
+        EXPECT_EQ(recorded.info.format, c.format);
     }
     EXPECT_EQ(std::filesystem::status(dir / "data/app-groups").permissions(), std::filesystem::perms::owner_all);
 }
@@ -165,29 +124,25 @@ TEST_F(EndToEnd, StandardInputKeepsWholeFramesAndWarnsOfAHalfOne) {
     std::string bytes;
     for (int i = 0; i < 512; ++i) bytes.append(reinterpret_cast<const char*>(values.data()), 8 * sizeof(float));
     std::ofstream(dir / "raw.pcm", std::ios::binary) << bytes << "xyz";
-    const Outcome outcome =
-        run({"--app-source", "-", "--app-format", "f32le", "--app-channels", "1", "--quiet"}, {}, dir / "raw.pcm");
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.err, "broadcast-extension: warning: standard input ended 3 bytes into a frame of 4 bytes; "
-                           "that partial frame was dropped\n");
-    const std::vector<int> recorded = samplesOf(recording());
+    ASSERT_EQ(::dup2(::open((dir / "raw.pcm").c_str(), O_RDONLY), STDIN_FILENO), 0);  // the program inherits it
+    const auto [status, sig, out, err] =
+        run({"--app-source", "-", "--app-format", "f32le", "--app-channels", "1", "--quiet"});
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(err, "broadcast-extension: warning: standard input ended 3 bytes into a frame of 4 bytes; "
+                   "that partial frame was dropped\n");
+    const std::vector<int> recorded = testing_support::readRecording(recording()).samples;
     ASSERT_EQ(recorded.size(), 4096u);
     for (size_t i = 0; i < recorded.size(); ++i) ASSERT_EQ(recorded[i], expected[i % 8]) << i;
 }
 
 // The last of a repeated option counts, a fractional rate records its whole part, a pause is left out.
-TEST_F(EndToEnd, JsonSummaryOfAPausedBroadcastAtAFractionalRateInAFolderThatIsNotUtf8) {
-    const Outcome outcome = run({"--container-root", dir / "c-\xff", "--app-rate", "48000", "--app-rate", "22050.5",
-                                 "--duration", "1", "--pause-at", "0.5", "--resume-at", "0.7", "--finish-with-error",
-                                 "--json", "--json", "--quiet"});
-    ASSERT_EQ(outcome.status, 0) << outcome.err;
-    EXPECT_EQ(outcome.err, "");
-    const json broadcast = json::parse(outcome.out)["broadcasts"].at(0), recording = broadcast["recording"];
-    EXPECT_EQ(broadcast["end"], "finished with error");
-    EXPECT_EQ(recording["path"], dir / "c-\xef\xbf\xbd/group.tolvix/NewRecording.wav");
+TEST_F(EndToEnd, JsonSummaryOfAPausedBroadcastAtAFractionalRate) {
+    const auto outcome = run({"--app-rate", "48000", "--app-rate", "22050.5", "--duration", "1", "--pause-at", "0.5",
+                                 "--resume-at", "0.7", "--json", "--quiet"});
+    ASSERT_EQ(outcome.exitStatus, 0) << outcome.standardError;
+    const json recording = json::parse(outcome.standardOutput)["broadcasts"].at(0)["recording"];
     EXPECT_EQ(recording["sampleRate"], 22050);
     EXPECT_EQ(recording["frames"], 17640);  // 0.8 s
-    EXPECT_EQ(samplesOf(dir / "c-\xff/group.tolvix/NewRecording.wav").size(), 17640u * 2);
 }
 
 // Per broadcast: how it ended, the recording's status and frames, buffers app/mic/video/other.
@@ -204,14 +159,13 @@ TEST_F(EndToEnd, EveryExampleScenarioRunsAndLeavesItsRecording) {
     for (const auto& [name, want] : expected) {
         SCOPED_TRACE(name);
         std::filesystem::remove(recording());
-        const Outcome outcome = run({"--scenario", std::string(HOST_EXAMPLES_DIR) + "/" + name, "--json", "--quiet"});
-        EXPECT_EQ(outcome.status, want.first) << outcome.err;
+        const auto outcome = run({"--scenario", std::string(HOST_EXAMPLES_DIR) + "/" + name, "--json", "--quiet"});
+        EXPECT_EQ(outcome.exitStatus, want.first) << outcome.standardError;
         std::vector<std::string> seen;
         size_t frames = 0;  // of the last broadcast's recording
-        const json summary = json::parse(outcome.out);
+        const json summary = json::parse(outcome.standardOutput);
         for (const json& b : summary["broadcasts"]) {
-            const json& r = b["recording"];
-            const json& n = b["buffers"];
+            const json &r = b["recording"], &n = b["buffers"];
             frames = r.value("frames", 0u);
             seen.push_back(b["end"].get<std::string>() + " " + r["status"].get<std::string>() + " " +
                            std::to_string(frames) + " " + n["app"].dump() + "/" + n["mic"].dump() + "/" +
@@ -220,7 +174,7 @@ TEST_F(EndToEnd, EveryExampleScenarioRunsAndLeavesItsRecording) {
             EXPECT_EQ(r.contains("path"), r["status"] != "missing") << r;
         }
         EXPECT_EQ(seen, want.second);
-        EXPECT_EQ(samplesOf(recording()).size(), frames * 2);
+        EXPECT_EQ(testing_support::readRecording(recording()).samples.size(), frames * 2);
     }
 }
 
@@ -248,12 +202,11 @@ std::vector<std::string> screenLines(const std::string& output, size_t columns) 
 TEST_F(EndToEnd, TheProgressLineFitsTheTerminalFollowsItsWidthAndEndsWithANewline) {
     winsize size{24, 80, 0, 0};
     int terminal = -1;
-    std::vector<std::string> argv = command({"--realtime", "--duration", "1.5"});
     const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::dup2(::open("/dev/null", O_WRONLY), STDOUT_FILENO);  // the summary; the progress line is on stderr
-        ::execv(argv[0].c_str(), pointers(argv).data());
+        ::execl(BROADCAST_EXTENSION_PROGRAM, "broadcast-extension", "--realtime", "--duration", "1.5", nullptr);
         ::_exit(127);
     }
     std::string output;
@@ -273,13 +226,11 @@ TEST_F(EndToEnd, TheProgressLineFitsTheTerminalFollowsItsWidthAndEndsWithANewlin
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0 && size.ws_col == 40) << output;
     // Drawn at 80 columns, then within 40: one line holds the progress, and it is ended.
     const std::vector<std::string> lines = screenLines(output, 80);
-    size_t progressLines = 0;
-    for (const std::string& line : lines) {
-        if (line.find("broadcast 1") == std::string::npos) continue;
-        ++progressLines;
-        EXPECT_LT(line.size(), 40u) << line;
-    }
-    EXPECT_EQ(progressLines, 1u) << output;
+    std::vector<std::string> progress;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(progress),
+                 [](const std::string& line) { return line.find("broadcast 1") != std::string::npos; });
+    ASSERT_EQ(progress.size(), 1u) << output;
+    EXPECT_LT(progress[0].size(), 40u) << progress[0];
     EXPECT_EQ(lines.back(), "") << "the last line is ended";
 }
 

@@ -18,9 +18,7 @@ TEST(ScenarioParser, MistakesNameTheFileAndTheLineAndColumnOrTheStep) {
         {"{\n  \"steps\": [\n    {\"step\": \"begin\"},,\n  ]\n}", "test.json:3:23: malformed"},
         {R"({"steps": [{"step": "stream", "seconds": 1e400}]})", "test.json: malformed scenario: number overflow"},
         {"[]", "test.json: a scenario is an object with a \"steps\" array"},
-        {R"({"steps": []})", "test.json: the scenario has no steps"},
         {R"({"steps": [{"step": "begin"}, {"step": "jump"}]})", "test.json: step 2: unknown step \"jump\""},
-        {R"({"steps": [{"step": "finish"}], "loop": true})", "test.json: unknown field \"loop\""},
         {R"({"steps": [{"step": "stream", "app": {"volume": 3}}]})", "test.json: step 1 (stream) app: unknown field"},
         {R"({"steps": [{"step": "stream", "seconds": -1}]})", "test.json: step 1 (stream): \"seconds\" must be"},
         {R"({"steps": [{"step": "stream"}]})", "test.json: step 1 (stream): \"seconds\" is needed"},
@@ -101,9 +99,8 @@ TEST(ScenarioRunner, EveryStepIsItsCallInOrderAndEachBeginMakesANewPrincipalClas
                                               "3 start none", "3 finish"}));
 }
 
-// The default streams interleave in time on one clock that starts at 3600.5 s
-// and runs on through a pause, a format change and a fractional rate, each
-// buffer as long as its frames.
+// The default streams interleave in time on one clock that starts at 3600.5 s and runs on through a pause,
+// a format change and a fractional rate, each buffer as long as its frames.
 TEST(ScenarioRunner, StreamsInterleaveOnOneClockAcrossAPauseAndAFractionalRate) {
     std::map<std::string, std::vector<std::string>> buffers;  // by call
     std::string last = "0";
