@@ -5,9 +5,11 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <filesystem>
 #include <numbers>
 #include <vector>
 
+#include "host/HostWarnings.h"
 #include "host/sources/SourceDescription.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/WaveFiles.h"
@@ -106,6 +108,22 @@ TEST(FileSource, ResamplesAndRemixesToTheStreamKeepingPitchAndLength) {
         crossings += (all[i - 2] < 0) != (all[i] < 0) ? 1 : 0;
     }
     EXPECT_NEAR(static_cast<double>(crossings), 2000, 4);
+}
+
+// A file cut short while it plays: what came whole is delivered, then the stream ends with one warning.
+TEST(FileSource, AFileCutShortWhilePlayingEndsTheStreamWithAWarning) {
+    testing_support::TempDirectory dir;
+    ASSERT_TRUE(testing_support::writeWave(dir / "in.wav", {8000, 1, 16}, std::vector<int32_t>(80000, 1 << 20)));
+    auto source = openNamed("file:" + dir / "in.wav");
+    std::vector<std::string> warnings;
+    setWarningSink([&](std::string_view line) { warnings.emplace_back(line); });
+    ASSERT_EQ(readAll(*source, 1000, 8000, 1).size(), 1000u);
+    std::filesystem::resize_file(dir / "in.wav", 100000);
+    EXPECT_LT(readAll(*source, 80000, 8000, 1).size(), 50000u);
+    EXPECT_EQ(readAll(*source, 8000, 8000, 1).size(), 0u);
+    setWarningSink({});
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("of its 80000 frames"), std::string::npos) << warnings[0];
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// Buffers whose rate, channel count or layout differ from the file's: the
-// file keeps the duration of the audio delivered, a sine keeps its pitch, and
-// each buffer is read as its own description says.
+// Buffers whose rate, channel count or layout differ from the file's: the file keeps the duration of the audio
+// delivered, a sine keeps its pitch, and each buffer is read as its own description says.
 
 #include <gtest/gtest.h>
 
@@ -14,9 +13,8 @@ namespace {
 
 using namespace mediatest;
 
-// Each half second of a 1 kHz tone, resampled or not, in 1,024-frame buffers,
-// fills half a second of the file; what the resampler holds at the end
-// reaches the file too.
+// Each half second of a 1 kHz tone, resampled or not, in 1,024-frame buffers, fills half a second of the file; what the
+// resampler holds at the end reaches the file too.
 TEST(RateChanges, DurationAndPitchSurviveResamplingToTheEnd) {
     TempDirectory dir;
     Recording r = startRecording(dir / "rates.wav", 48000, 16, 1);
@@ -40,9 +38,8 @@ TEST(RateChanges, DurationAndPitchSurviveResamplingToTheEnd) {
     }
 }
 
-// Mono spreads, stereo averages into mono, wider keeps the front pair, and
-// stereo into surround fills the rest with the mono mix; one file may see
-// several channel counts in turn.
+// Mono spreads, stereo averages into mono, wider keeps the front pair, and stereo into surround fills the rest with the
+// mono mix; one file may see several channel counts in turn.
 TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
     const struct {
         uint32_t fileChannels;
@@ -68,10 +65,9 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
     }
 }
 
-// Buffers alike in rate, channels and sample size that differ only in byte
-// order, or only in integer against float: each is read as its own
-// description says. Buffers are long enough to reach the vectorised kernels,
-// and odd so that the kernels' tails run too.
+// Buffers alike in rate, channels and sample size that differ only in byte order, or only in integer against float:
+// each is read as its own description says. Buffers are long enough to reach the vectorised kernels, and odd so that
+// the kernels' tails run too.
 TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
     constexpr AudioFormatFlags kInt = kAudioFormatFlagIsSignedInteger, kFloat = kAudioFormatFlagIsFloat,
                                kBig = kAudioFormatFlagIsBigEndian;

@@ -1,6 +1,5 @@
-// The file over long recordings and hard endings: promotion to RF64 past the
-// 32-bit limit, checkpoints that keep the file readable if the process is
-// killed, and a disk that fills up.
+// The file over long recordings and hard endings: promotion to RF64 past the 32-bit limit, checkpoints that keep the
+// file readable if the process is killed, and a disk that fills up.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -22,8 +21,7 @@ using namespace mediatest;
 using media::WaveFileWriter;
 using media::WaveFormat;
 
-// A file in memory that outlives the writer; the disk is full at `fullAt`
-// bytes.
+// A file in memory that outlives the writer; the disk is full at `fullAt` bytes.
 class MemorySink final : public media::ByteSink {
 public:
     explicit MemorySink(std::vector<uint8_t>& bytes, uint64_t fullAt = UINT64_MAX) : bytes_(bytes), fullAt_(fullAt) {}
@@ -41,8 +39,8 @@ private:
     uint64_t fullAt_;
 };
 
-// Writes the first page (the header) and the bytes from `keepFrom` on into a
-// real file, and drops the rest, which stays a hole: 4 GiB cost no disk.
+// Writes the first page (the header) and the bytes from `keepFrom` on into a real file, and drops the rest, which stays
+// a hole: 4 GiB cost no disk.
 class SparseSink final : public media::ByteSink {
 public:
     SparseSink(int fd, uint64_t keepFrom) : file_(fd), keepFrom_(keepFrom) {}
@@ -82,8 +80,7 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
     ASSERT_TRUE(file.finish());
 
     EXPECT_EQ(std::filesystem::file_size(path), header + dataBytes);
-    // At the limit the file is still plain RIFF; its sizes are the readers' to
-    // check.
+    // At the limit the file is still plain RIFF; its sizes are the readers' to check.
     const auto head = readPrefix(path, 4);
     EXPECT_EQ(std::string(head.begin(), head.end()), GetParam() > 0 ? "RF64" : "RIFF");
     SF_INFO info{};
@@ -104,8 +101,8 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
 }
 INSTANTIATE_TEST_SUITE_P(LongRecordings, FourGigabytes, testing::Values(0, 1));
 
-// 24-bit mono: 3-byte frames never end on a page boundary, and an odd frame
-// count makes the checkpoints' claimed sizes odd.
+// 24-bit mono: 3-byte frames never end on a page boundary, and an odd frame count makes the checkpoints' claimed sizes
+// odd.
 TEST(LongRecordings, CheckpointsThatHoldBackAPartialPageLoseAndCorruptNothing) {
     std::vector<uint8_t> bytes, expected;
     WaveFileWriter file(std::make_unique<MemorySink>(bytes));
@@ -131,8 +128,8 @@ TEST(LongRecordings, CheckpointsThatHoldBackAPartialPageLoseAndCorruptNothing) {
     EXPECT_EQ(bytes.size(), header + expected.size() + (expected.size() & 1));
 }
 
-// Whatever the point where the disk fills, the file keeps whole frames (and
-// drops a frame rather than the pad byte) under a header that matches them.
+// Whatever the point where the disk fills, the file keeps whole frames (and drops a frame rather than the pad byte)
+// under a header that matches them.
 struct DiskFullCase {
     WaveFormat format;
     size_t bufferBytes;

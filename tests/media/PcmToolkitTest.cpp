@@ -1,8 +1,7 @@
-// The PCM toolkit: which stream descriptions and buffers are refused before
-// any byte is touched, and the encoders to WAVE data held to the plain rules
-// sample for sample, on values at every rounding and saturation edge, through
-// their vector loops and their tails. (Every stored layout is decoded by the
-// writer's format-change tests and encoded by the host's buffer tests.)
+// The PCM toolkit: which stream descriptions and buffers are refused before any byte is touched, and the encoders to
+// WAVE data held to the plain rules sample for sample, on values at every rounding and saturation edge, through their
+// vector loops and their tails. (Every stored layout is decoded by the writer's format-change tests and encoded by the
+// host's buffer tests.)
 
 #include <gtest/gtest.h>
 
@@ -46,8 +45,7 @@ TEST(StreamLayout, RefusesInconsistentOrUnreadableDescriptions) {
     }
 }
 
-// One buffer holding every channel, or one single-channel buffer per
-// channel, each with data for all its frames.
+// One buffer holding every channel, or one single-channel buffer per channel, each with data for all its frames.
 TEST(StreamLayout, BuffersMustMatchInterleavingAndHoldTheirFrames) {
     std::vector<uint8_t> data(400);
     const AudioBuffer whole{2, 400, data.data()}, left{1, 200, data.data()}, shortRight{1, 198, data.data() + 200};
@@ -78,9 +76,8 @@ int32_t storedSample(const Bytes& out, size_t i, unsigned bits) {
     return static_cast<int32_t>(u << (32 - bits)) >> (32 - bits);
 }
 
-// Specials, half steps near zero and at both ends of every width, values that
-// keep a fraction after scaling (1.7e-9 * 2^31 is 3.65), then a sweep of
-// large and small values.
+// Specials, half steps near zero and at both ends of every width, values that keep a fraction after scaling (1.7e-9 *
+// 2^31 is 3.65), then a sweep of large and small values.
 std::vector<double> trickyValues() {
     constexpr double kInf = std::numeric_limits<double>::infinity();
     std::vector<double> v = {0.0, -0.0, kInf, -kInf, std::nan(""), 3e9, -3e9, 1e300, 1.7e-9, -1.7e-9,
@@ -94,11 +91,10 @@ std::vector<double> trickyValues() {
     return v;
 }
 
-// Every encoder to every width: left-justified integers narrowed, doubles in
-// memory (the pipeline's encoder), float32 and float64 samples (the one-pass
-// converters, from unaligned input), at lengths around the vector widths into
-// unaligned output, writing nothing outside it. The longest run puts every
-// value in the vector loop. The integers are the values at 32 bits.
+// Every encoder to every width: left-justified integers narrowed, doubles in memory (the pipeline's encoder), float32
+// and float64 samples (the one-pass converters, from unaligned input), at lengths around the vector widths into
+// unaligned output, writing nothing outside it. The longest run puts every value in the vector loop. The integers are
+// the values at 32 bits.
 enum Source { kInt32 = 0, kDouble = 1, kFloat32 = 4, kFloat64 = 8 };  // >1: bytes of a raw sample
 class Encoders : public testing::TestWithParam<std::tuple<unsigned, Source>> {};
 
