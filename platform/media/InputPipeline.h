@@ -40,13 +40,10 @@ public:
 
     const WaveFormat& outputFormat() const { return output_; }
 
-    // Converts `buffer` into `file`. Refused buffers (see lastProblem())
-    // leave the file untouched.
+    // Converts `buffer` into `file`. Refused buffers leave the file untouched.
     AppendOutcome append(CMSampleBufferRef buffer, WaveFileWriter& file);
     // Passes on what the resampler still holds. Returns false if writing failed.
     bool finish(WaveFileWriter& file);
-
-    const std::string& lastProblem() const { return problem_; }
 
 private:
     enum class Route { Direct, IntegerPasses, RealPasses, Adapt };
@@ -64,7 +61,7 @@ private:
     static bool writeResampled(void* self, const double* frames, size_t count);
 
     WaveFormat output_;
-    std::string problem_;
+    std::string problem_;  // why the toolkit refused the last buffer (its checks report into it)
 
     bool haveFormat_ = false;
     AudioStreamBasicDescription description_{};
