@@ -1,7 +1,6 @@
 #include "ContainingApp.h"
 
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,11 +11,11 @@
 
 #include "EventLine.h"
 #include "RecordingArchive.h"
-#include "StopSignals.h"
 #include "platform/files/NSFileManager.h"
 #include "platform/media/wave/WaveFileReader.h"
 #include "platform/notify/NotifyObserver.h"
 #include "toolkit/SharedNames.h"
+#include "toolkit/StopSignals.h"
 
 namespace containing_app {
 
@@ -50,7 +49,8 @@ int pollTimeoutMs(Clock::time_point deadline) {
 }  // namespace
 
 int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream& err) {
-    StopSignals stop;
+    const toolkit::StopSignals stopSignals;
+    const toolkit::StopToken stop = stopSignals.token();
     std::optional<platform::NotifyObserver> observer;
     try {
         observer.emplace(std::vector<std::string>{std::string(shared::kStartSignal), std::string(shared::kEndSignal)});
@@ -85,7 +85,7 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
                     return finished();
             }
             pollfd fds[2] = {{observer->fd(), observer->pollEvents(), 0}, {stop.fd(), POLLIN, 0}};
-            const int ready = ::poll(fds, stop.fd() >= 0 ? 2 : 1, pollTimeoutMs(deadline));
+            const int ready = ::poll(fds, 2, pollTimeoutMs(deadline));
             if (ready < 0 && errno != EINTR) {
                 err << "containing-app: error: poll failed: " << std::strerror(errno) << "\n";
                 return kExitFailure;
@@ -94,9 +94,7 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
                 err << "containing-app: error: no signal within " << *options.idleTimeoutSeconds << " s\n";
                 return kExitIdleTimeout;
             }
-            if (stop.fd() >= 0 && (fds[1].revents & POLLIN) != 0) {
-                signalfd_siginfo info{};
-                (void)!::read(stop.fd(), &info, sizeof info);
+            if (stop.requested()) {
                 // Signals already received are still printed before leaving.
                 for (const auto& notification : observer->takeNotifications()) {
                     const Event event = handle(notification, recordingPath, archive);

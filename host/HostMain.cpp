@@ -12,7 +12,6 @@
 
 #include "HostError.h"
 #include "HostWarnings.h"
-#include "StopSignals.h"
 #include "cli/CommandLine.h"
 #include "progress/ProgressLine.h"
 #include "scenario/HostClock.h"
@@ -23,6 +22,7 @@
 #include "platform/files/NSFileManager.h"
 #include "platform/log/NSLog.h"
 #include "toolkit/SharedNames.h"
+#include "toolkit/StopSignals.h"
 
 namespace host {
 namespace {
@@ -105,6 +105,10 @@ bool hasLiveSource(const PreparedScenario& prepared) {
 int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     const std::optional<HostOptions> options = parseCommandLine(argc, argv, std::cout);
     if (!options) return 0;
+    // Made before anything starts a thread. Until the host returns, a stop
+    // request finishes the broadcast under way, and a second signal while it
+    // finishes, or while the summary is made, aborts at once (128 + signal).
+    const toolkit::StopSignals stopSignals;
 
     // Everything the run needs is checked before the extension sees a call.
     Scenario scenario = options->scenarioFile ? loadScenarioFile(*options->scenarioFile) : scenarioFromOptions(*options);
@@ -115,7 +119,8 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
                                                                "the app-group container root")
                                            : absoluteDirectory(options->containerRoot, true, "--container-root"));
     chooseTemporaryParent(options->tempDir);
-    PreparedScenario prepared = prepareScenario(std::move(scenario), STDIN_FILENO, options->scenarioFile.value_or(""));
+    PreparedScenario prepared =
+        prepareScenario(std::move(scenario), STDIN_FILENO, options->scenarioFile.value_or(""), stopSignals.token());
 
     std::optional<ProgressLine> progress;
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
@@ -129,13 +134,11 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
             std::cerr << line << std::endl;
     };
     RunOutcome outcome;
-    // Installed until the host returns: a second signal while the broadcast
-    // finishes, or while the summary is made, aborts at once (128 + signal).
-    StopSignals stopSignals;
     {
         LogRoute route(options->quiet, progressLine,
                        [&](std::string_view message) { say(program + ": warning: " + std::string(message)); });
-        RunOptions runOptions{options->realtime || hasLiveSource(prepared), kHostClockStartNanos};
+        RunOptions runOptions{options->realtime || hasLiveSource(prepared), kHostClockStartNanos,
+                              stopSignals.token()};
         if (!options->quiet)
             runOptions.stopping = [&] { say(program + ": stopping: finishing the broadcast (Ctrl-C again to abort)"); };
         ScenarioRunner runner(bundle.makePrincipalClass, tally, std::move(runOptions));

@@ -3,18 +3,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 
 namespace host {
 namespace {
-
-// Set by the SIGWINCH handler, which may do nothing else safely.
-std::atomic<bool> gResized{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-void noteResize(int) { gResized.store(true, std::memory_order_relaxed); }
 
 size_t terminalColumns(std::FILE* out) {
     winsize size{};
@@ -52,23 +45,12 @@ std::string formatProgress(const ProgressState& s, size_t columns) {
     return std::string(text[4]).substr(0, room);
 }
 
-ProgressLine::ProgressLine(std::FILE* out) : out_(out), columns_(terminalColumns(out)) {
-    struct sigaction action {};
-    action.sa_handler = &noteResize;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    gResized.store(false);
-    ::sigaction(SIGWINCH, &action, &previousHandler_);
-}
+ProgressLine::ProgressLine(std::FILE* out) : out_(out) {}
 
-ProgressLine::~ProgressLine() {
-    finish();
-    ::sigaction(SIGWINCH, &previousHandler_, nullptr);
-}
+ProgressLine::~ProgressLine() { finish(); }
 
 void ProgressLine::drawLocked() {
-    if (gResized.exchange(false, std::memory_order_relaxed)) columns_ = terminalColumns(out_);
-    std::fprintf(out_, "\r\033[K%s", formatProgress(state_, columns_).c_str());
+    std::fprintf(out_, "\r\033[K%s", formatProgress(state_, terminalColumns(out_)).c_str());
     shown_ = true;
 }
 

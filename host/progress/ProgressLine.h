@@ -1,13 +1,12 @@
 #pragma once
 // One self-rewriting status line on a terminal: broadcast time, buffers
 // delivered by type and app audio delivered. It never reaches the last
-// column of the terminal, so it never wraps: the width is read when the line
-// starts and again after each SIGWINCH, and narrower terminals get a shorter
-// form. Log lines written through printAbove() appear above it; finish()
+// column of the terminal, so it never wraps: the width is read at every
+// redraw (at most ten times a second), so a resized terminal is followed,
+// and narrower terminals get a shorter form. Log lines written through printAbove() appear above it; finish()
 // leaves the last state on its own line.
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -31,7 +30,7 @@ std::string formatProgress(const ProgressState& state, size_t columns);
 
 class ProgressLine {
 public:
-    // `out` is a terminal. Takes SIGWINCH until destroyed.
+    // `out` is a terminal.
     explicit ProgressLine(std::FILE* out);
     ~ProgressLine();
     ProgressLine(const ProgressLine&) = delete;
@@ -54,12 +53,10 @@ private:
 
     std::FILE* out_;
     std::mutex mutex_;
-    size_t columns_;
     ProgressState state_;
     bool shown_ = false;
     bool finished_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
-    struct sigaction previousHandler_ {};
 };
 
 }  // namespace host

@@ -10,7 +10,7 @@ namespace {
 
 class SourceBank {
 public:
-    explicit SourceBank(int stdinFd) : stdinFd_(stdinFd) {}
+    SourceBank(int stdinFd, toolkit::StopToken stop) : stdinFd_(stdinFd), stop_(stop) {}
 
     void newBroadcast() { open_.clear(); }
 
@@ -26,13 +26,14 @@ public:
         if (stream.source.kind == SourceDescription::Kind::Pulse) key.append(1, '\n').append(stream.encoding.describe());
         auto& source = open_[key];
         if (!source)
-            source = openSource(stream.source, stream.encoding, stdinFd_,
-                                role == "mic" ? SourceRole::Mic : SourceRole::App);
+            source = openSource(stream.source, stream.encoding,
+                                {stdinFd_, role == "mic" ? SourceRole::Mic : SourceRole::App, stop_});
         return source;
     }
 
 private:
     int stdinFd_;
+    toolkit::StopToken stop_;
     std::string stdinRole_;
     std::map<std::string, std::shared_ptr<AudioSource>> open_;
 };
@@ -45,9 +46,10 @@ std::string roleOfBufferType(RPSampleBufferType type) {
 
 }  // namespace
 
-PreparedScenario prepareScenario(Scenario scenario, int stdinFd, const std::string& scenarioName) {
+PreparedScenario prepareScenario(Scenario scenario, int stdinFd, const std::string& scenarioName,
+                                 toolkit::StopToken stop) {
     PreparedScenario prepared;
-    SourceBank bank(stdinFd);
+    SourceBank bank(stdinFd, stop);
     for (size_t i = 0; i < scenario.steps.size(); ++i) {
         const Step& step = scenario.steps[i];
         // A scenario file's mistakes name the step, as its parser does.

@@ -27,6 +27,7 @@ struct PreparedScenario {
 // Throws HostError: BadSource when a source cannot be opened or standard
 // input would feed more than one stream role; with a `scenarioName` the
 // message names it and the step, as "NAME: step 3 (stream) app: ...".
-PreparedScenario prepareScenario(Scenario scenario, int stdinFd = 0, const std::string& scenarioName = {});
+PreparedScenario prepareScenario(Scenario scenario, int stdinFd = 0, const std::string& scenarioName = {},
+                                 toolkit::StopToken stop = {});
 
 }  // namespace host

@@ -2,7 +2,6 @@
 
 #include "AudioBufferMaker.h"
 #include "HostClock.h"
-#include "host/StopSignals.h"
 #include "platform/foundation/NSError.h"
 
 namespace host {
@@ -38,7 +37,7 @@ bool ScenarioRunner::paceTo(int64_t nanos) {
     const auto now = std::chrono::steady_clock::now();
     if (!wallAnchor_) wallAnchor_.emplace(now, nanos);
     const auto due = wallAnchor_->first + std::chrono::nanoseconds(nanos - wallAnchor_->second);
-    return due <= now || sleepUnlessStopped(due);
+    return due <= now || options_.stop.sleepUntil(due);
 }
 
 void ScenarioRunner::deliver(const DeliveredBuffer& buffer) {
@@ -104,11 +103,7 @@ RunOutcome ScenarioRunner::run(PreparedScenario& prepared) {
     for (size_t i = 0; i < steps.size(); ++i) {
         const Step& step = steps[i];
         StepSources& sources = prepared.sources[i];
-        if (stopRequested()) {
-            if (options_.stopping) options_.stopping();
-            finishEarly();
-            return {true, {}};
-        }
+        if (options_.stop.requested()) return stopEarly();
         if (const auto* beginStep = std::get_if<BeginStep>(&step)) {
             begin(*beginStep);
             continue;
@@ -117,10 +112,11 @@ RunOutcome ScenarioRunner::run(PreparedScenario& prepared) {
         if (const auto* start = std::get_if<StartStep>(&step)) {
             handler_->broadcastStartedWithSetupInfo(start->setupInfo ? &*start->setupInfo : nullptr);
         } else if (const auto* stream = std::get_if<StreamStep>(&step)) {
-            clockNanos_ += runStream(*stream, sources.app.get(), sources.mic.get(), clockNanos_,
-                                     [this](const DeliveredBuffer& buffer) { deliver(buffer); });
+            clockNanos_ += runStream(
+                *stream, sources.app.get(), sources.mic.get(), clockNanos_,
+                [this](const DeliveredBuffer& buffer) { deliver(buffer); }, options_.stop);
             for (const AudioSource* source : {sources.app.get(), sources.mic.get()}) {
-                if (source == nullptr || source->failure().empty() || stopRequested()) continue;
+                if (source == nullptr || source->failure().empty() || options_.stop.requested()) continue;
                 finishEarly();
                 return {false, std::string(source->failure())};
             }
@@ -140,12 +136,14 @@ RunOutcome ScenarioRunner::run(PreparedScenario& prepared) {
             ended(true);
         }
     }
-    if (stopRequested()) {
-        if (options_.stopping) options_.stopping();
-        finishEarly();
-        return {true, {}};
-    }
+    if (options_.stop.requested()) return stopEarly();
     return {};
+}
+
+RunOutcome ScenarioRunner::stopEarly() {
+    if (options_.stopping) options_.stopping();
+    finishEarly();
+    return {true, {}};
 }
 
 }  // namespace host

@@ -12,6 +12,7 @@
 #include "PreparedScenario.h"
 #include "StreamScheduler.h"
 #include "platform/broadcast/RPBroadcastSampleHandler.h"
+#include "toolkit/StopSignals.h"
 
 namespace host {
 
@@ -31,10 +32,11 @@ using HandlerFactory = std::function<std::unique_ptr<RPBroadcastSampleHandler>()
 struct RunOptions {
     bool realtime = false;  // sleep until each buffer's presentation time
     int64_t clockStartNanos = 0;
+    toolkit::StopToken stop{};                 // ends the run, finishing the broadcast under way
     std::function<void()> stopping = nullptr;  // told once when a stop request starts finishing
 };
 
-// How a run ended: every step played, stopped on request (SIGINT, SIGTERM),
+// How a run ended: every step played, stopped on request,
 // or cut short by a live source that failed. Either way the broadcast under
 // way was finished with what it had recorded.
 struct RunOutcome {
@@ -49,9 +51,6 @@ public:
 
     RunOutcome run(PreparedScenario& prepared);
 
-    // The host clock after the last step.
-    int64_t clockNanos() const { return clockNanos_; }
-
 private:
     void ensureHandler();
     void begin(const BeginStep& step);
@@ -60,6 +59,8 @@ private:
     void ended(bool withError);
     // Finishes the broadcast under way, if any, as the service does when it stops one.
     void finishEarly();
+    // Finishes on a stop request and says how the run ended.
+    RunOutcome stopEarly();
     // False when a stop request came before `nanos` was due.
     bool paceTo(int64_t nanos);
 

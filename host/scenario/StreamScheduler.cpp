@@ -7,7 +7,6 @@
 
 #include "AudioBufferMaker.h"
 #include "HostClock.h"
-#include "host/StopSignals.h"
 
 namespace host {
 namespace {
@@ -35,7 +34,7 @@ struct Lane {
 }  // namespace
 
 int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* micSource, int64_t startNanos,
-                  const DeliverFunction& deliver) {
+                  const DeliverFunction& deliver, toolkit::StopToken stop) {
     std::array<Lane, 3> lanes;
     const auto setUpAudio = [&](Lane& lane, RPSampleBufferType type, const std::optional<AudioStreamPlan>& plan,
                                 AudioSource* source) {
@@ -63,7 +62,7 @@ int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* m
     };
 
     int64_t reachedNanos = startNanos;  // the end of what was delivered, should a stop cut the span
-    while (!stopRequested()) {
+    while (!stop.requested()) {
         Lane* next = nullptr;
         for (Lane& lane : lanes) {
             if (lane.ended) continue;
@@ -107,7 +106,7 @@ int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* m
         }
         deliver(delivered);
     }
-    if (stopRequested()) return reachedNanos - startNanos;
+    if (stop.requested()) return reachedNanos - startNanos;
     if (!endNanos) endNanos = startNanos;  // only when nothing could be delivered at all
     return *endNanos - startNanos;
 }

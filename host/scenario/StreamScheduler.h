@@ -7,6 +7,7 @@
 
 #include "Scenario.h"
 #include "host/sources/AudioSource.h"
+#include "toolkit/StopSignals.h"
 
 namespace host {
 
@@ -27,9 +28,9 @@ using DeliverFunction = std::function<void(const DeliveredBuffer&)>;
 // Plays `step` from `startNanos` on the host clock with the given sources
 // (null where the stream is absent). Returns the span's length in
 // nanoseconds: `seconds`, or the app source's length when it has none. A
-// live source that fails ends the span at its last frame; a stop request
-// (SIGINT, SIGTERM) ends it before the next buffer.
+// live source that fails ends the span at its last frame; a `stop` request
+// ends it before the next buffer.
 int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* micSource, int64_t startNanos,
-                  const DeliverFunction& deliver);
+                  const DeliverFunction& deliver, toolkit::StopToken stop = {});
 
 }  // namespace host

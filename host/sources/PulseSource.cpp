@@ -14,7 +14,6 @@
 #include <system_error>
 
 #include "host/HostError.h"
-#include "host/StopSignals.h"
 #include "PulseLibrary.h"
 
 namespace host {
@@ -54,8 +53,9 @@ private:
 
 }  // namespace
 
-PulseSource::PulseSource(const std::string& sourceName, SourceRole role, const AudioEncoding& encoding)
-    : encoding_(encoding), sourceName_(sourceName), defaultSource_(sourceName.empty()), role_(role) {
+PulseSource::PulseSource(const std::string& sourceName, SourceRole role, const AudioEncoding& encoding,
+                         toolkit::StopToken stop)
+    : encoding_(encoding), sourceName_(sourceName), defaultSource_(sourceName.empty()), role_(role), stop_(stop) {
     const char* server = std::getenv("PULSE_SERVER");
     server_ = server != nullptr && server[0] != '\0' ? server : "(default)";
     captureLayout_ = serverFormat(encoding.layout) != PA_SAMPLE_INVALID
@@ -269,13 +269,13 @@ size_t PulseSource::takeFrames(std::byte* out, size_t frames) {
             // What arrived before the failure is still passed on.
             return done + ring_->take(out + done * ring_->frameBytes(), frames - done);
         }
-        if (stopRequested()) return done;
+        if (stop_.requested()) return done;
         waitForAudio();
     }
 }
 
 void PulseSource::waitForAudio() {
-    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {stopDescriptor(), POLLIN, 0}};
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {stop_.fd(), POLLIN, 0}};
     if (::poll(fds, fds[1].fd >= 0 ? 2 : 1, -1) > 0 && (fds[0].revents & POLLIN) != 0) {
         uint64_t count = 0;
         (void)!::read(wakeFd_, &count, sizeof count);
@@ -301,7 +301,7 @@ size_t PulseSource::read(std::span<double> out, size_t frames, double sampleRate
         const size_t got = takeFrames(scratch_.data(), std::min(chunk, frames - done));
         decode_(reinterpret_cast<const uint8_t*>(scratch_.data()), got * channels, out.data() + done * channels, 1);
         done += got;
-        if (got == 0 || failed_.load(std::memory_order_acquire) || stopRequested()) break;
+        if (got == 0 || failed_.load(std::memory_order_acquire) || stop_.requested()) break;
     }
     return done;
 }

@@ -18,6 +18,7 @@
 #include "FrameRing.h"
 #include "SourceDescription.h"
 #include "platform/pcm/SampleCodecs.h"
+#include "toolkit/StopSignals.h"
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -33,7 +34,8 @@ public:
     // for app audio and the default source for the microphone. Throws
     // HostError (BadSource) naming the server and the source when there is
     // no server, the connection is refused, or the source is unknown.
-    PulseSource(const std::string& sourceName, SourceRole role, const AudioEncoding& encoding);
+    PulseSource(const std::string& sourceName, SourceRole role, const AudioEncoding& encoding,
+                toolkit::StopToken stop = {});
     ~PulseSource() override;
     PulseSource(const PulseSource&) = delete;
     PulseSource& operator=(const PulseSource&) = delete;
@@ -76,6 +78,7 @@ private:
     std::string sourceName_;
     bool defaultSource_ = false;
     SourceRole role_;
+    toolkit::StopToken stop_;
     int wakeFd_ = -1;  // eventfd: audio arrived or the stream changed state
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;

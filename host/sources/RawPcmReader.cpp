@@ -1,5 +1,6 @@
 #include "RawPcmReader.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,8 +11,10 @@
 
 namespace host {
 
-RawPcmReader::RawPcmReader(int fd, const pcm::SampleEncoding& layout, double sampleRate, uint32_t channels)
+RawPcmReader::RawPcmReader(int fd, const pcm::SampleEncoding& layout, double sampleRate, uint32_t channels,
+                           toolkit::StopToken stop)
     : fd_(fd),
+      stop_(stop),
       sampleRate_(sampleRate),
       channels_(channels),
       sampleBytes_(layout.containerBytes),
@@ -23,6 +26,8 @@ size_t RawPcmReader::read(double* out, size_t frames) {
     if (bytes_.size() < frames * frameBytes) bytes_.resize(frames * frameBytes);
     size_t filled = 0;
     while (filled < frames * frameBytes) {
+        // A pipe that stays empty must not hold the broadcast when a stop comes.
+        if (stop_.waitFor(fd_, POLLIN) == 0 && stop_.requested()) break;
         const ssize_t got = ::read(fd_, bytes_.data() + filled, frames * frameBytes - filled);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) throw sourceError(std::string("reading standard input failed: ") + std::strerror(errno));

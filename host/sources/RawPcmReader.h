@@ -1,19 +1,22 @@
 #pragma once
 // Reads raw interleaved PCM in a stated layout, rate and channel count from a
 // file descriptor (standard input). A trailing partial frame is dropped
-// with a warning.
+// with a warning. Waiting for input ends at a stop request: the frames read
+// so far are returned, as at the end of the input.
 
 #include <cstddef>
 #include <vector>
 
 #include "AudioSource.h"
 #include "platform/pcm/SampleCodecs.h"
+#include "toolkit/StopSignals.h"
 
 namespace host {
 
 class RawPcmReader final : public PcmReader {
 public:
-    RawPcmReader(int fd, const pcm::SampleEncoding& layout, double sampleRate, uint32_t channels);
+    RawPcmReader(int fd, const pcm::SampleEncoding& layout, double sampleRate, uint32_t channels,
+                 toolkit::StopToken stop = {});
 
     double sampleRate() const override { return sampleRate_; }
     uint32_t channels() const override { return channels_; }
@@ -22,6 +25,7 @@ public:
 
 private:
     int fd_;
+    toolkit::StopToken stop_;
     double sampleRate_;
     uint32_t channels_;
     size_t sampleBytes_;

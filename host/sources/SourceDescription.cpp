@@ -95,8 +95,8 @@ SourceDescription parseSourceDescription(std::string_view text) {
     return described;
 }
 
-std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding, int stdinFd,
-                                        SourceRole role) {
+std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding,
+                                        const SourceContext& context) {
     switch (described.kind) {
         case SourceDescription::Kind::Sine: return std::make_unique<SineGenerator>(described.frequency);
         case SourceDescription::Kind::Melody: return std::make_unique<MelodyGenerator>();
@@ -108,9 +108,11 @@ std::unique_ptr<AudioSource> openSource(const SourceDescription& described, cons
             const RawInputFormat format =
                 described.stdinFormat.value_or(RawInputFormat{encoding.layout, encoding.sampleRate, encoding.channels});
             return std::make_unique<ReaderSource>(
-                std::make_unique<RawPcmReader>(stdinFd, format.layout, format.sampleRate, format.channels));
+                std::make_unique<RawPcmReader>(context.stdinFd, format.layout, format.sampleRate, format.channels,
+                                               context.stop));
         }
-        case SourceDescription::Kind::Pulse: return std::make_unique<PulseSource>(described.path, role, encoding);
+        case SourceDescription::Kind::Pulse:
+            return std::make_unique<PulseSource>(described.path, context.role, encoding, context.stop);
         case SourceDescription::Kind::None: break;
     }
     throw std::logic_error("openSource called for no source");

@@ -21,6 +21,7 @@
 
 #include "AudioSource.h"
 #include "AudioEncoding.h"
+#include "toolkit/StopSignals.h"
 
 namespace host {
 
@@ -49,11 +50,19 @@ SourceDescription parseSourceDescription(std::string_view text);
 // Which stream a source feeds; a live source's default depends on it.
 enum class SourceRole { App, Mic };
 
+// Where a source is opened: the descriptor standard input is read from, the
+// stream it feeds, and the stop request that ends its waits.
+struct SourceContext {
+    int stdinFd = 0;
+    SourceRole role = SourceRole::App;
+    toolkit::StopToken stop{};
+};
+
 // Opens the source for a stream delivered in `encoding` (standard input
 // without a stated format is read in that encoding). Throws HostError with
 // the "bad source" code when a file cannot be read or a sound server cannot
 // record. `described` must not be None.
 std::unique_ptr<AudioSource> openSource(const SourceDescription& described, const AudioEncoding& encoding,
-                                        int stdinFd = 0, SourceRole role = SourceRole::App);
+                                        const SourceContext& context = {});
 
 }  // namespace host
