@@ -20,6 +20,7 @@ struct StopSignals::State {
     int stopFd = -1;  // eventfd, readable once a stop was requested
     int quitFd = -1;  // eventfd that ends the watcher
     std::atomic<int> signal{0};
+    std::atomic<std::chrono::steady_clock::rep> requestedAt{0};
 };
 
 namespace {
@@ -44,6 +45,7 @@ void watch(StopSignals::State& s) {
         if (::read(s.signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
         const int number = static_cast<int>(info.ssi_signo);
         int none = 0;
+        if (s.signal.load() == 0) s.requestedAt = std::chrono::steady_clock::now().time_since_epoch().count();
         if (s.signal.compare_exchange_strong(none, number)) {
             const uint64_t one = 1;
             (void)!::write(s.stopFd, &one, sizeof one);
@@ -88,6 +90,11 @@ StopToken StopSignals::token() const { return StopToken(state_.get()); }
 bool StopToken::requested() const { return signal() != 0; }
 
 int StopToken::signal() const { return state_ == nullptr ? 0 : state_->signal.load(std::memory_order_acquire); }
+
+std::chrono::steady_clock::time_point StopToken::requestedAt() const {
+    using Clock = std::chrono::steady_clock;
+    return Clock::time_point(Clock::duration(state_ == nullptr ? 0 : state_->requestedAt.load()));
+}
 
 int StopToken::fd() const { return state_ == nullptr ? -1 : state_->stopFd; }
 

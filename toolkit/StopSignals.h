@@ -47,6 +47,8 @@ public:
     bool requested() const;
     // The signal that asked to stop (SIGINT, SIGTERM), or 0.
     int signal() const;
+    // When the stop was requested (the epoch of the steady clock before).
+    std::chrono::steady_clock::time_point requestedAt() const;
     // Readable once a stop was requested; -1 for a token that never stops.
     int fd() const;
 

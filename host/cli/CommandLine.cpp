@@ -170,8 +170,10 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
                  "Deliver each buffer at its presentation time (default: as fast as possible)")
         ->group("Broadcast");
     broadcastOptions.push_back(app.add_flag("--live", options.live,
-                                            "Record what this machine's apps play: app and mic sources default to "
-                                            "pulse, in real time, until Ctrl-C (default: off)")
+                                            "Record what this machine's apps play (the app source defaults to pulse, "
+                                            "the default sink's monitor) in real time until Ctrl-C; the microphone "
+                                            "stream carries silence and no capture device is opened unless "
+                                            "--mic-source names one (default: off)")
                                    ->group("Sources"));
     app.add_option("--container-root", options.containerRoot,
                    "Directory holding the app-group containers (default: $APP_GROUP_CONTAINER_ROOT, else "
@@ -209,14 +211,16 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
                 throw HostError(ExitCode::Usage, option->get_name() + " cannot be combined with --scenario (the "
                                                                       "scenario describes the streams)");
     if (options.live) {
-        for (StreamArguments* arguments : {&appArguments, &micArguments})
-            if (arguments->options.front()->count() == 0) arguments->source = "pulse";
+        // The extension drops microphone audio: the microphone stream is
+        // delivered (as silence) without opening a capture device for nothing.
+        if (appArguments.options.front()->count() == 0) appArguments.source = "pulse";
+        if (micArguments.options.front()->count() == 0) micArguments.source = "silence";
         options.realtime = true;
     }
     options.app = buildStream(appArguments, "app");
     options.mic = buildStream(micArguments, "mic");
     const auto isLive = [](const std::optional<AudioStreamPlan>& stream) {
-        return stream && stream->source.kind == SourceDescription::Kind::Pulse;
+        return stream && stream->source.live();
     };
     if (options.pauseAt && (isLive(options.app) || isLive(options.mic)))
         throw HostError(ExitCode::Usage, "--pause-at cannot be used with a live source (the sound server does not pause)");

@@ -23,11 +23,11 @@ public:
         // A live source records in one encoding: another encoding is another stream.
         std::string key = role;
         key.append(1, '\n').append(stream.source.text);
-        if (stream.source.kind == SourceDescription::Kind::Pulse) key.append(1, '\n').append(stream.encoding.describe());
+        if (stream.source.live()) key.append(1, '\n').append(stream.encoding.describe());
         auto& source = open_[key];
         if (!source)
             source = openSource(stream.source, stream.encoding,
-                                {stdinFd_, role == "mic" ? SourceRole::Mic : SourceRole::App, stop_});
+                                {stdinFd_, role == "mic" ? SourceRole::Mic : SourceRole::App, stop_, {}});
         return source;
     }
 

@@ -33,10 +33,6 @@ public:
     virtual size_t read(std::span<double> out, size_t frames, double sampleRate,
                         uint32_t channels) = 0;
 
-    // True when the source ends (a file or standard input), false for
-    // generators that go on for ever.
-    virtual bool finite() const = 0;
-
     // Live sources (a sound server) deliver at the pace the audio arrives,
     // may fail mid-broadcast and may lose audio; the others do none of this.
     virtual bool live() const { return false; }
@@ -50,6 +46,9 @@ public:
     virtual std::string_view failure() const { return {}; }
     // Overruns since the last call.
     virtual SourceOverruns takeOverruns() { return {}; }
+    // A live source that follows apps (--follow) waits until one of them
+    // plays sound; false when a stop came first. Others have sound at once.
+    virtual bool waitForSound() { return true; }
 };
 
 // A native-rate input that AudioSource adapters resample and remix.

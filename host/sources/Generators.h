@@ -26,7 +26,6 @@ struct FrameClock {
 class TimedGenerator : public AudioSource {
 public:
     size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) final;
-    bool finite() const final { return false; }
 
 protected:
     // Writes the values of frames first .. first + frames - 1 to out[0] ..
@@ -81,7 +80,6 @@ class NoiseGenerator final : public AudioSource {
 public:
     explicit NoiseGenerator(uint64_t seed) : engine_(seed) {}
     size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
-    bool finite() const override { return false; }
 
 private:
     std::mt19937_64 engine_;
@@ -90,7 +88,6 @@ private:
 class SilenceGenerator final : public AudioSource {
 public:
     size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
-    bool finite() const override { return false; }
 };
 
 }  // namespace host

@@ -16,9 +16,6 @@ public:
     explicit ReaderSource(std::unique_ptr<PcmReader> reader);
 
     size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
-    bool finite() const override { return true; }
-
-    const PcmReader& reader() const { return *reader_; }
 
 private:
     // Up to `frames` frames at the reader's channel count and `sampleRate`.

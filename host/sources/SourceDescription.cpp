@@ -7,23 +7,26 @@
 
 #include "FileReader.h"
 #include "Generators.h"
-#include "PulseSource.h"
 #include "RawPcmReader.h"
 #include "ReaderSource.h"
+#include "pulse/LiveSource.h"
 
 namespace host {
 namespace {
 
-std::vector<std::string_view> splitColons(std::string_view text) {
+std::vector<std::string_view> split(std::string_view text, char separator) {
     std::vector<std::string_view> parts;
     size_t start = 0;
     while (true) {
-        const size_t colon = text.find(':', start);
-        parts.push_back(text.substr(start, colon == std::string_view::npos ? colon : colon - start));
-        if (colon == std::string_view::npos) return parts;
-        start = colon + 1;
+        const size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at == std::string_view::npos ? at : at - start));
+        if (at == std::string_view::npos) return parts;
+        start = at + 1;
     }
 }
+
+std::vector<std::string_view> splitColons(std::string_view text) { return split(text, ':'); }
+std::vector<std::string_view> splitCommas(std::string_view text) { return split(text, ','); }
 
 template <typename Number>
 bool parseNumber(std::string_view text, Number& value) {
@@ -45,6 +48,18 @@ SourceDescription parseSourceDescription(std::string_view text) {
         described.kind = SourceDescription::Kind::File;
         described.path = std::string(text.substr(5));
         if (described.path.empty()) invalid(text, "no file path after \"file:\"");
+        return described;
+    }
+    for (const std::string_view kind : {"apps:", "apps-except:"}) {
+        if (!text.starts_with(kind)) continue;
+        described.kind = SourceDescription::Kind::Apps;
+        described.exceptApps = kind == "apps-except:";
+        for (std::string_view name : splitCommas(text.substr(kind.size()))) {
+            uint64_t pid = 0;
+            if (name.empty() || (name.starts_with("pid:") && (!parseNumber(name.substr(4), pid) || pid == 0)))
+                invalid(text, "write " + std::string(kind) + "NAME[,NAME...] with app names, programs or pid:N");
+            described.apps.emplace_back(name);
+        }
         return described;
     }
     if (text == "pulse" || text.starts_with("pulse:")) {
@@ -90,7 +105,8 @@ SourceDescription parseSourceDescription(std::string_view text) {
             invalid(text, "the channel count must be in 1.." + std::to_string(kMaxChannels));
         described.stdinFormat = format;
     } else {
-        invalid(text, "expected sine:FREQ, tones, noise[:SEED], silence, file:PATH, -, pulse[:SOURCE] or none");
+        invalid(text, "expected sine:FREQ, tones, noise[:SEED], silence, file:PATH, -, pulse[:SOURCE], apps:NAMES, "
+                      "apps-except:NAMES or none");
     }
     return described;
 }
@@ -112,7 +128,7 @@ std::unique_ptr<AudioSource> openSource(const SourceDescription& described, cons
                                                context.stop));
         }
         case SourceDescription::Kind::Pulse:
-            return std::make_unique<PulseSource>(described.path, context.role, encoding, context.stop);
+        case SourceDescription::Kind::Apps: return std::make_unique<LiveSource>(described, encoding, context);
         case SourceDescription::Kind::None: break;
     }
     throw std::logic_error("openSource called for no source");

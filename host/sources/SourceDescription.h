@@ -11,6 +11,9 @@
 //   pulse[:SOURCE]   live audio from the sound server's SOURCE (default: the
 //                    default sink's monitor for app audio, the default
 //                    source for the microphone)
+//   apps:NAMES       live: what the named apps play, mixed (NAMES: names or
+//                    programs, any case, or pid:N, separated by commas)
+//   apps-except:NAMES  live: what every other app plays
 //   none             no stream at all
 
 #include <cstdint>
@@ -18,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "AudioSource.h"
 #include "AudioEncoding.h"
@@ -32,15 +36,18 @@ struct RawInputFormat {
 };
 
 struct SourceDescription {
-    enum class Kind { Sine, Melody, Noise, Silence, File, Stdin, Pulse, None };
+    enum class Kind { Sine, Melody, Noise, Silence, File, Stdin, Pulse, Apps, None };
     Kind kind = Kind::Melody;
     double frequency = 0;                       // Sine
     uint64_t seed = 1;                          // Noise
     std::string path;                           // File; Pulse: the source's name, empty for the default
     std::optional<RawInputFormat> stdinFormat;  // Stdin with an explicit format
+    std::vector<std::string> apps;              // Apps: names, programs or pid:N
+    bool exceptApps = false;                    // Apps: every app but those
     std::string text;                           // as written
 
     bool finite() const { return kind == Kind::File || kind == Kind::Stdin; }
+    bool live() const { return kind == Kind::Pulse || kind == Kind::Apps; }
 };
 
 // Throws std::invalid_argument with a one-line reason when `text` is not a
@@ -56,6 +63,7 @@ struct SourceContext {
     int stdinFd = 0;
     SourceRole role = SourceRole::App;
     toolkit::StopToken stop{};
+    std::optional<double> followIdleSeconds;  // apps: sources of --follow: this long without sound ends a session
 };
 
 // Opens the source for a stream delivered in `encoding` (standard input

@@ -23,7 +23,6 @@ struct Values final : AudioSource {
         left -= count;
         return count;
     }
-    bool finite() const override { return true; }
     std::vector<double> values;
     size_t left, next = 0;
 };
