@@ -31,84 +31,120 @@ struct Lane {
     int64_t nextNanos() const { return nanosOf(nextTime().value, nextTime().timescale); }
 };
 
-}  // namespace
+// One span: the lanes, each buffer in presentation order, and where the span ends.
+class Span {
+public:
+    Span(const StreamStep& step, AudioSource* appSource, AudioSource* micSource, int64_t startNanos,
+         const DeliverFunction& deliver)
+        : step_(step), startNanos_(startNanos), reachedNanos_(startNanos), deliver_(deliver) {
+        setUpAudio(lanes_[0], RPSampleBufferTypeAudioApp, step.app, appSource);
+        setUpAudio(lanes_[1], RPSampleBufferTypeAudioMic, step.mic, micSource);
+        Lane& video = lanes_[2];
+        video.type = RPSampleBufferTypeVideo;
+        video.ended = !step.video;
+        video.startNanos = startNanos;
+        if (step.video) video.framesPerSecond = step.video->framesPerSecond;
+        // Known from the start with `seconds`, else once the app source ends.
+        if (step.seconds) endNanos_ = startNanos + nanosOfSeconds(*step.seconds);
+    }
 
-int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* micSource, int64_t startNanos,
-                  const DeliverFunction& deliver, toolkit::StopToken stop) {
-    std::array<Lane, 3> lanes;
-    const auto setUpAudio = [&](Lane& lane, RPSampleBufferType type, const std::optional<AudioStreamPlan>& plan,
-                                AudioSource* source) {
+    int64_t run(const toolkit::StopToken& stop) {
+        while (!stop.requested()) {
+            Lane* next = nextLane();
+            if (next == nullptr) break;
+            if (next->audio == nullptr)
+                deliverPicture(*next);
+            else
+                deliverAudio(*next, next->audio->encoding.framesPerBuffer);
+        }
+        if (stop.requested()) {
+            // What a live source captured up to the stop still goes out.
+            for (Lane& lane : lanes_)
+                if (!lane.ended && lane.source != nullptr && lane.source->live())
+                    deliverAudio(lane, lane.audio->encoding.framesPerBuffer);
+            return reachedNanos_ - startNanos_;
+        }
+        return endNanos_.value_or(startNanos_) - startNanos_;  // none only when nothing could be delivered
+    }
+
+private:
+    void setUpAudio(Lane& lane, RPSampleBufferType type, const std::optional<AudioStreamPlan>& plan,
+                    AudioSource* source) {
         lane.type = type;
         lane.ended = !plan || source == nullptr;
         if (lane.ended) return;
         lane.audio = &*plan;
         lane.source = source;
-        lane.startTicks = ticksAtOrAfter(startNanos, audioTimescale(plan->encoding.sampleRate));
-        if (step.seconds) lane.frameLimit = std::llround(*step.seconds * plan->encoding.sampleRate);
-    };
-    setUpAudio(lanes[0], RPSampleBufferTypeAudioApp, step.app, appSource);
-    setUpAudio(lanes[1], RPSampleBufferTypeAudioMic, step.mic, micSource);
-    Lane& video = lanes[2];
-    video.type = RPSampleBufferTypeVideo;
-    video.ended = !step.video;
-    video.startNanos = startNanos;
-    if (step.video) video.framesPerSecond = step.video->framesPerSecond;
+        lane.startTicks = ticksAtOrAfter(startNanos_, audioTimescale(plan->encoding.sampleRate));
+        if (step_.seconds) lane.frameLimit = std::llround(*step_.seconds * plan->encoding.sampleRate);
+    }
 
-    // Known from the start with `seconds`, else once the app source ends.
-    std::optional<int64_t> endNanos;
-    if (step.seconds) endNanos = startNanos + nanosOfSeconds(*step.seconds);
-    const auto pastEnd = [&](const Lane& lane) {
-        return endNanos && compareTimes(lane.nextTime(), CMTimeMake(*endNanos, kVideoTimescale)) >= 0;
-    };
-
-    int64_t reachedNanos = startNanos;  // the end of what was delivered, should a stop cut the span
-    while (!stop.requested()) {
+    // The lane whose next buffer comes first (ties: app, mic, video), after
+    // ending the lanes that reached the span's end.
+    Lane* nextLane() {
         Lane* next = nullptr;
-        for (Lane& lane : lanes) {
+        for (Lane& lane : lanes_) {
             if (lane.ended) continue;
-            if (pastEnd(lane)) lane.ended = true;
+            if (endNanos_ && compareTimes(lane.nextTime(), CMTimeMake(*endNanos_, kVideoTimescale)) >= 0)
+                lane.ended = true;
             if (lane.audio != nullptr && lane.frameLimit && lane.delivered >= *lane.frameLimit) lane.ended = true;
             if (!lane.ended && (next == nullptr || compareTimes(lane.nextTime(), next->nextTime()) < 0)) next = &lane;
         }
-        if (next == nullptr) break;
+        return next;
+    }
 
+    void deliverPicture(Lane& lane) {
         DeliveredBuffer delivered;
-        delivered.type = next->type;
-        delivered.presentationNanos = next->nextNanos();
-        if (next->audio == nullptr) {
-            const CMSampleBuffer picture = makeVideoBuffer(next->nextTime());
-            delivered.buffer = &picture;
-            ++next->delivered;
-            deliver(delivered);
-            continue;
-        }
-        const AudioEncoding& encoding = next->audio->encoding;
-        int64_t want = encoding.framesPerBuffer;
-        if (next->frameLimit) want = std::min(want, *next->frameLimit - next->delivered);
-        const CMTime time = next->nextTime();
-        const auto got = static_cast<int64_t>(next->maker.make(*next->source, encoding, static_cast<size_t>(want), time));
-        const int64_t laneEnd = nanosOf(audioFrameTime(encoding.sampleRate, next->startTicks, next->delivered + got));
+        delivered.type = lane.type;
+        delivered.presentationNanos = lane.nextNanos();
+        const CMSampleBuffer picture = makeVideoBuffer(lane.nextTime());
+        delivered.buffer = &picture;
+        ++lane.delivered;
+        deliver_(delivered);
+    }
+
+    void deliverAudio(Lane& lane, int64_t want) {
+        const AudioEncoding& encoding = lane.audio->encoding;
+        if (lane.frameLimit) want = std::min(want, *lane.frameLimit - lane.delivered);
+        if (want <= 0) return;
+        const CMTime time = lane.nextTime();
+        const auto got = static_cast<int64_t>(lane.maker.make(*lane.source, encoding, static_cast<size_t>(want), time));
+        const int64_t laneEnd = nanosOf(audioFrameTime(encoding.sampleRate, lane.startTicks, lane.delivered + got));
         if (got < want) {
-            next->ended = true;
-            if (next == &lanes[0] && !endNanos) endNanos = laneEnd;
-            if (!next->source->failure().empty()) endNanos = std::min(endNanos.value_or(laneEnd), laneEnd);
+            lane.ended = true;
+            if (&lane == &lanes_[0] && !endNanos_) endNanos_ = laneEnd;
+            if (!lane.source->failure().empty()) endNanos_ = std::min(endNanos_.value_or(laneEnd), laneEnd);
         }
-        reachedNanos = std::max(reachedNanos, laneEnd);
-        if (got == 0) continue;
-        next->delivered += got;
-        delivered.buffer = &next->maker.buffer();
+        reachedNanos_ = std::max(reachedNanos_, laneEnd);
+        if (got == 0) return;
+        lane.delivered += got;
+        DeliveredBuffer delivered;
+        delivered.type = lane.type;
+        delivered.presentationNanos = nanosOf(time);
+        delivered.buffer = &lane.maker.buffer();
         delivered.frames = got;
         delivered.sampleRate = encoding.sampleRate;
-        delivered.clipped = next->maker.clippedInLastBuffer();
-        if (next->source->live()) {
+        delivered.clipped = lane.maker.clippedInLastBuffer();
+        if (lane.source->live()) {
             delivered.live = true;
-            delivered.overruns = next->source->takeOverruns();
+            delivered.overruns = lane.source->takeOverruns();
         }
-        deliver(delivered);
+        deliver_(delivered);
     }
-    if (stop.requested()) return reachedNanos - startNanos;
-    if (!endNanos) endNanos = startNanos;  // only when nothing could be delivered at all
-    return *endNanos - startNanos;
+
+    const StreamStep& step_;
+    const int64_t startNanos_;
+    std::array<Lane, 3> lanes_;
+    std::optional<int64_t> endNanos_;
+    int64_t reachedNanos_;  // the end of what was delivered, should a stop cut the span
+    const DeliverFunction& deliver_;
+};
+
+}  // namespace
+
+int64_t runStream(const StreamStep& step, AudioSource* appSource, AudioSource* micSource, int64_t startNanos,
+                  const DeliverFunction& deliver, toolkit::StopToken stop) {
+    return Span(step, appSource, micSource, startNanos, deliver).run(stop);
 }
 
 }  // namespace host

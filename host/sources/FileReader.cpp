@@ -1,8 +1,13 @@
 #include "FileReader.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
 
 #include "host/HostError.h"
@@ -15,7 +20,7 @@ namespace {
 
 // libsndfile (and the codecs it brings) is loaded by the first file source.
 #define HOST_SNDFILE_FUNCTIONS(X) \
-    X(sf_close) X(sf_command) X(sf_error) X(sf_open) X(sf_read_raw) X(sf_readf_double) X(sf_strerror)
+    X(sf_close) X(sf_command) X(sf_error) X(sf_open_fd) X(sf_read_raw) X(sf_readf_double) X(sf_strerror)
 
 struct Sndfile {
     HOST_SNDFILE_FUNCTIONS(PLATFORM_LIBRARY_POINTER)
@@ -53,18 +58,55 @@ std::optional<pcm::SampleEncoding> storedSamples(SNDFILE* file, int format) {
     }
 }
 
+// Why libsndfile could not open a file, in this program's words.
+std::string openFailure() {
+    switch (sndfile().sf_error(nullptr)) {
+        case SF_ERR_UNRECOGNISED_FORMAT: return "it is empty or not in a sound format libsndfile reads";
+        case SF_ERR_UNSUPPORTED_ENCODING: return "its samples are in an encoding libsndfile cannot decode";
+        case SF_ERR_SYSTEM: return std::string("reading it failed: ") + sndfile().sf_strerror(nullptr);
+        default:
+            return std::string("its header is damaged or gives no usable rate, channels or format (libsndfile: ") +
+                   sndfile().sf_strerror(nullptr) + ")";
+    }
+}
+
 }  // namespace
 
-FileReader::FileReader(const std::string& path) : path_(path) {
+FileReader::FileReader(const std::string& path, toolkit::StopToken stop) : path_(path), stop_(stop) {
+    const auto refuse = [&](const std::string& why) { return sourceError("cannot read sound file \"" + path + "\": " + why); };
+    // Opened without waiting: a FIFO's open would block until a writer came.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st{};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        throw refuse(std::strerror(error));
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw refuse("it is a directory");
+    }
+    if (S_ISREG(st.st_mode)) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+        fd_ = fd;
+    } else {
+        pump_.emplace(fd, stop);
+    }
     SF_INFO info{};
-    file_ = sndfile().sf_open(path.c_str(), SFM_READ, &info);
-    if (file_ == nullptr)
-        throw sourceError("cannot read sound file \"" + path + "\": " + sndfile().sf_strerror(nullptr));
+    file_ = sndfile().sf_open_fd(pump_ ? pump_->fd() : fd_, SFM_READ, &info, SF_FALSE);
+    if (file_ == nullptr) {
+        if (fd_ >= 0) ::close(fd_);
+        if (stop.requested())
+            throw HostError(static_cast<ExitCode>(128 + stop.signal()), "stopped while opening \"" + path + "\"");
+        throw refuse(openFailure());
+    }
     if (info.samplerate < 1 || static_cast<uint32_t>(info.samplerate) > kMaxSampleRate ||
         info.channels < 1 || static_cast<uint32_t>(info.channels) > kMaxChannels) {
         sndfile().sf_close(file_);
         file_ = nullptr;
-        throw sourceError("sound file \"" + path + "\" has an unsupported rate or channel count");
+        if (fd_ >= 0) ::close(fd_);
+        throw refuse("its rate or channel count is not one a broadcast can carry (" + std::to_string(info.samplerate) +
+                     " Hz, " + std::to_string(info.channels) + " channels)");
     }
     sampleRate_ = info.samplerate;
     channels_ = static_cast<uint32_t>(info.channels);
@@ -78,13 +120,14 @@ FileReader::FileReader(const std::string& path) : path_(path) {
 
 FileReader::~FileReader() {
     if (file_ != nullptr) sndfile().sf_close(file_);
+    if (fd_ >= 0) ::close(fd_);
 }
 
 size_t FileReader::checked(int64_t got, size_t asked) {
     if (got < 0 || (got == 0 && sndfile().sf_error(file_) != SF_ERR_NO_ERROR))
         throw sourceError("reading sound file \"" + path_ + "\" failed: " + sndfile().sf_strerror(file_));
     framesRead_ += got;
-    if (static_cast<size_t>(got) < asked && framesRead_ < framesExpected_) {
+    if (static_cast<size_t>(got) < asked && framesRead_ < framesExpected_ && !stop_.requested()) {
         warn("sound file \"" + path_ + "\" ended after " + std::to_string(framesRead_) + " of its " +
              std::to_string(framesExpected_) + " frames (was it cut short while playing?); the stream ends there");
         framesExpected_ = framesRead_;

@@ -5,13 +5,18 @@
 // are read as their stored bytes, a large block at a time, and decoded by
 // the PCM toolkit; the others are decoded by libsndfile. A file that ends
 // before the length its header gave ends the stream there, with a warning.
+// A FIFO or a device is read through a pump, so that a stop request ends the
+// stream even while its writer pauses.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "AudioSource.h"
+#include "InputPump.h"
 #include "platform/pcm/SampleCodecs.h"
+#include "toolkit/StopSignals.h"
 
 struct sf_private_tag;
 
@@ -20,8 +25,8 @@ namespace host {
 class FileReader final : public PcmReader {
 public:
     // Opens `path`; throws SourceError (exit "bad source") naming the file
-    // and libsndfile's reason when it cannot be read.
-    explicit FileReader(const std::string& path);
+    // and saying why when it cannot be read.
+    explicit FileReader(const std::string& path, toolkit::StopToken stop = {});
     ~FileReader() override;
     FileReader(const FileReader&) = delete;
     FileReader& operator=(const FileReader&) = delete;
@@ -37,6 +42,9 @@ private:
     size_t checked(int64_t got, size_t asked);
 
     std::string path_;
+    toolkit::StopToken stop_;
+    int fd_ = -1;                    // a regular file, read by libsndfile
+    std::optional<InputPump> pump_;  // an input that may wait for ever
     sf_private_tag* file_ = nullptr;
     double sampleRate_ = 0;
     uint32_t channels_ = 0;

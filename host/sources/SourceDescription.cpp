@@ -119,7 +119,7 @@ std::unique_ptr<AudioSource> openSource(const SourceDescription& described, cons
         case SourceDescription::Kind::Noise: return std::make_unique<NoiseGenerator>(described.seed);
         case SourceDescription::Kind::Silence: return std::make_unique<SilenceGenerator>();
         case SourceDescription::Kind::File:
-            return std::make_unique<ReaderSource>(std::make_unique<FileReader>(described.path));
+            return std::make_unique<ReaderSource>(std::make_unique<FileReader>(described.path, context.stop));
         case SourceDescription::Kind::Stdin: {
             const RawInputFormat format =
                 described.stdinFormat.value_or(RawInputFormat{encoding.layout, encoding.sampleRate, encoding.channels});
