@@ -18,6 +18,7 @@
 #include "scenario/PreparedScenario.h"
 #include "scenario/ScenarioParser.h"
 #include "scenario/ScenarioRunner.h"
+#include "sources/pulse/SourceListing.h"
 #include "summary/BroadcastTally.h"
 #include "platform/files/NSFileManager.h"
 #include "platform/log/NSLog.h"
@@ -102,6 +103,20 @@ bool hasLiveSource(const PreparedScenario& prepared) {
     return false;
 }
 
+// --follow: a broadcast each time the chosen apps play, until a stop request
+// (which finishes a broadcast under way) or a failure of the sound server.
+RunOutcome runSessions(ScenarioRunner& runner, PreparedScenario& prepared) {
+    AudioSource* apps = nullptr;
+    for (const StepSources& sources : prepared.sources)
+        if (sources.app) apps = sources.app.get();
+    while (apps != nullptr && apps->waitForSound()) {
+        RunOutcome outcome = runner.run(prepared);
+        if (outcome.stopped || !outcome.sourceFailure.empty()) return outcome;
+    }
+    const std::string failure(apps != nullptr ? apps->failure() : "");
+    return {failure.empty(), failure};
+}
+
 int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     const std::optional<HostOptions> options = parseCommandLine(argc, argv, std::cout);
     if (!options) return 0;
@@ -109,6 +124,11 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     // request finishes the broadcast under way, and a second signal while it
     // finishes, or while the summary is made, aborts at once (128 + signal).
     const toolkit::StopSignals stopSignals;
+    if (options->listSources) {
+        listSources(std::cout, options->json, stopSignals.token());
+        std::cout.flush();
+        return 0;
+    }
 
     // Everything the run needs is checked before the extension sees a call.
     Scenario scenario = options->scenarioFile ? loadScenarioFile(*options->scenarioFile) : scenarioFromOptions(*options);
@@ -120,7 +140,8 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
                                            : absoluteDirectory(options->containerRoot, true, "--container-root"));
     chooseTemporaryParent(options->tempDir);
     PreparedScenario prepared =
-        prepareScenario(std::move(scenario), STDIN_FILENO, options->scenarioFile.value_or(""), stopSignals.token());
+        prepareScenario(std::move(scenario), {STDIN_FILENO, options->scenarioFile.value_or(""), stopSignals.token(),
+                                              options->follow ? std::optional(options->idleSeconds) : std::nullopt});
 
     std::optional<ProgressLine> progress;
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
@@ -143,7 +164,7 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
             runOptions.stopping = [&] { say(program + ": stopping: finishing the broadcast (Ctrl-C again to abort)"); };
         ScenarioRunner runner(bundle.makePrincipalClass, tally, std::move(runOptions));
         try {
-            outcome = runner.run(prepared);
+            outcome = options->follow ? runSessions(runner, prepared) : runner.run(prepared);
         } catch (...) {
             if (progressLine != nullptr) progressLine->finish();
             throw;

@@ -175,6 +175,22 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
                                             "stream carries silence and no capture device is opened unless "
                                             "--mic-source names one (default: off)")
                                    ->group("Sources"));
+    broadcastOptions.push_back(app.add_flag("--follow", options.follow,
+                                            "With --app-source apps:NAMES or apps-except:NAMES: wait until a chosen "
+                                            "app plays, record a broadcast while the apps play, finish it after "
+                                            "--idle seconds without sound, and wait for the next, until Ctrl-C "
+                                            "(default: off)")
+                                   ->group("Sources"));
+    auto* idle = app.add_option("--idle", options.idleSeconds,
+                                "With --follow: the seconds without sound that finish a broadcast (default: 5)")
+                     ->type_name("SECONDS")
+                     ->check(seconds)
+                     ->group("Sources");
+    broadcastOptions.push_back(idle);
+    app.add_flag("--list-sources", options.listSources,
+                 "List what the sound server can record now, its sources and the apps playing, and exit (as JSON "
+                 "with --json)")
+        ->group("Sources");
     app.add_option("--container-root", options.containerRoot,
                    "Directory holding the app-group containers (default: $APP_GROUP_CONTAINER_ROOT, else "
                    "$XDG_DATA_HOME/app-groups, else ~/.local/share/app-groups)")
@@ -219,6 +235,15 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
     }
     options.app = buildStream(appArguments, "app");
     options.mic = buildStream(micArguments, "mic");
+    if (idle->count() > 0 && !options.follow) throw HostError(ExitCode::Usage, "--idle needs --follow");
+    if (options.follow) {
+        if (!options.app || options.app->source.kind != SourceDescription::Kind::Apps)
+            throw HostError(ExitCode::Usage, "--follow needs --app-source apps:NAMES or apps-except:NAMES");
+        if (options.duration || options.pauseAt)
+            throw HostError(ExitCode::Usage, "--follow finishes each broadcast when the apps fall silent: it takes no "
+                                             "--duration or --pause-at");
+        options.realtime = true;
+    }
     const auto isLive = [](const std::optional<AudioStreamPlan>& stream) {
         return stream && stream->source.live();
     };
@@ -228,7 +253,7 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
     if (options.pauseAt && options.resumeAt && *options.resumeAt <= *options.pauseAt)
         throw HostError(ExitCode::Usage, "--resume-at must come after --pause-at");
     const bool untilAppEnds = !options.duration && options.app && options.app->source.finite();
-    if (!untilAppEnds && !options.live) {
+    if (!untilAppEnds && !options.live && !options.follow) {
         const double duration = options.duration.value_or(kDefaultDurationSeconds);
         const double last = options.resumeAt.value_or(options.pauseAt.value_or(0));
         if (last >= duration)

@@ -10,7 +10,7 @@ Scenario scenarioFromOptions(const HostOptions& options) {
 
     std::optional<double> duration = options.duration;
     const bool untilAppEnds = !duration && options.app && options.app->source.finite();
-    if (!duration && !untilAppEnds && !options.live) duration = kDefaultDurationSeconds;
+    if (!duration && !untilAppEnds && !options.live && !options.follow) duration = kDefaultDurationSeconds;
 
     Scenario scenario;
     scenario.steps.push_back(BeginStep{});

@@ -22,6 +22,9 @@ struct HostOptions {
     std::string tempDir;                 // empty: $TMPDIR
     bool realtime = false;
     bool live = false;                   // --live: no default duration (until stopped)
+    bool follow = false;                 // a broadcast each time the chosen apps play
+    double idleSeconds = 5;              // --follow: silence that ends a broadcast
+    bool listSources = false;            // list what the sound server can record, and exit
     bool json = false;
     bool quiet = false;
 };

@@ -10,7 +10,7 @@ namespace {
 
 class SourceBank {
 public:
-    SourceBank(int stdinFd, toolkit::StopToken stop) : stdinFd_(stdinFd), stop_(stop) {}
+    explicit SourceBank(const PrepareOptions& options) : options_(options) {}
 
     void newBroadcast() { open_.clear(); }
 
@@ -27,13 +27,13 @@ public:
         auto& source = open_[key];
         if (!source)
             source = openSource(stream.source, stream.encoding,
-                                {stdinFd_, role == "mic" ? SourceRole::Mic : SourceRole::App, stop_, {}});
+                                {options_.stdinFd, role == "mic" ? SourceRole::Mic : SourceRole::App, options_.stop,
+                                 role == "app" ? options_.followIdleSeconds : std::nullopt});
         return source;
     }
 
 private:
-    int stdinFd_;
-    toolkit::StopToken stop_;
+    const PrepareOptions& options_;
     std::string stdinRole_;
     std::map<std::string, std::shared_ptr<AudioSource>> open_;
 };
@@ -46,10 +46,10 @@ std::string roleOfBufferType(RPSampleBufferType type) {
 
 }  // namespace
 
-PreparedScenario prepareScenario(Scenario scenario, int stdinFd, const std::string& scenarioName,
-                                 toolkit::StopToken stop) {
+PreparedScenario prepareScenario(Scenario scenario, const PrepareOptions& options) {
+    const std::string& scenarioName = options.scenarioName;
     PreparedScenario prepared;
-    SourceBank bank(stdinFd, stop);
+    SourceBank bank(options);
     for (size_t i = 0; i < scenario.steps.size(); ++i) {
         const Step& step = scenario.steps[i];
         // A scenario file's mistakes name the step, as its parser does.

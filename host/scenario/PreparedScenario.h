@@ -5,6 +5,7 @@
 // continues it; each new `begin` opens the sources afresh.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,17 @@ struct PreparedScenario {
     std::vector<StepSources> sources;  // one per step
 };
 
+// Where the sources are opened (see SourceContext).
+struct PrepareOptions {
+    int stdinFd = 0;
+    std::string scenarioName;  // a scenario file's name, for messages
+    toolkit::StopToken stop{};
+    std::optional<double> followIdleSeconds;  // --follow: the app source ends a session after this long without sound
+};
+
 // Throws HostError: BadSource when a source cannot be opened or standard
 // input would feed more than one stream role; with a `scenarioName` the
 // message names it and the step, as "NAME: step 3 (stream) app: ...".
-PreparedScenario prepareScenario(Scenario scenario, int stdinFd = 0, const std::string& scenarioName = {},
-                                 toolkit::StopToken stop = {});
+PreparedScenario prepareScenario(Scenario scenario, const PrepareOptions& options = {});
 
 }  // namespace host

@@ -47,7 +47,8 @@ public:
     // Overruns since the last call.
     virtual SourceOverruns takeOverruns() { return {}; }
     // A live source that follows apps (--follow) waits until one of them
-    // plays sound; false when a stop came first. Others have sound at once.
+    // plays sound; false when a stop came first or the source failed.
+    // Others have sound at once.
     virtual bool waitForSound() { return true; }
 };
 

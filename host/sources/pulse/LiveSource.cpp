@@ -171,7 +171,8 @@ void LiveSource::followApps() {
         addCapture(std::to_string(playback.monitorSource), playback.index, playback.monitorSource);
         any = true;
     }
-    if (!any) warn("no app that " + described_.text + " chooses is playing; the broadcast carries silence until one plays");
+    if (!any && !idleSeconds_)
+        warn("no app that " + described_.text + " chooses is playing; the broadcast carries silence until one plays");
 }
 
 void LiveSource::addCapture(const std::string& device, uint32_t playback, uint32_t monitorSource) {
@@ -412,12 +413,13 @@ bool LiveSource::audible(const float* samples, size_t count) const {
 }
 
 // Before a session of --follow: drops what arrives until one of the chosen
-// apps plays sound, keeping that and the moment before it.
+// apps plays sound, keeping that and the moment before it. False on a stop
+// or when the server went away (failure() says why).
 bool LiveSource::waitForSound() {
     const size_t keep = request_.fragmentFrames * 5;
     for (;;) {
         if (stop_.requested()) return false;
-        if (!failure_.empty()) return true;  // the broadcast then ends at once and says why
+        if (!failure_.empty()) return false;
         pump(Clock::now() + kFragment);
         for (Capture& capture : captures_) {
             if (capture.stream->frames() > keep) capture.stream->take(nullptr, capture.stream->frames() - keep);
