@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsndfile1-dev libsoxr-dev libcli11-dev nlohmann-json3-dev libsystemd-dev
   dbus-daemon dbus-bin sox python3 time
-  libpulse-dev pulseaudio pulseaudio-utils
+  libpulse-dev pulseaudio pulseaudio-utils pipewire pipewire-bin pipewire-pulse wireplumber
   help2man man-db groff-base bash-completion
 )
 
