@@ -7,9 +7,14 @@
 #   under headings of their own ("Sources:", "Output:") would stay in
 #   DESCRIPTION, so "Options:" is put before the first group when the help has
 #   none. A group named like one of those sections would take its options and
-#   every later group out of OPTIONS, so such a name fails the build.
+#   every later group out of OPTIONS: "help-for-man.sh --check PROGRAM", run
+#   before help2man (which reads only the output), fails the build on one.
 # - "Exit status:" becomes "*Exit status*", help2man's mark for a section of
 #   that name; text after the heading on its line starts the section.
+if [ "$1" = --check ]; then
+    "$0" "$2" --help >/dev/null
+    exit
+fi
 program=$1
 shift
 "$program" "$@" | awk '
