@@ -111,8 +111,8 @@ TEST_F(ContainingAppProcess, ExitStatuses) {
         std::string says;  // on standard output or error
         Args posts = {};   // posted once the app listens
     } cases[] = {
-        {{CONTAINING_APP, "--container-root", root, "--json", "--count", "1"}, 0, R"("recording":{"status":"missing","error":"no recording at )",
-         {kEnd}},
+        {{CONTAINING_APP, "--container-root", root, "--json", "--count", "1"}, 0,
+         R"("recording":{"status":"missing","error":"no recording at )", {kEnd}},
         {{CONTAINING_APP, "--keeep", "x"}, 2, "unknown option --keeep (did you mean --keep?)"},
         {{CONTAINING_APP, "--count", " 5"}, 2, "--count: must be a whole number from 1 to 1000000000, not \" 5\""},
         {{CONTAINING_APP, "--timeout", "0x10"}, 2, "--timeout: must be a number above 0"},
