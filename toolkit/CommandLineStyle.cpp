@@ -79,8 +79,10 @@ public:
         for (const auto& [command, what] : page_.examples)
             out << "  " << command << "\n      " << wrap(what, 6, 6);
         out << "\nExit status:\n";
+        size_t widest = 0;
+        for (const auto& [status, meaning] : page_.exitStatuses) widest = std::max(widest, status.size());
         for (const auto& [status, meaning] : page_.exitStatuses) {
-            const std::string left = "  " + status + "  ";
+            const std::string left = "  " + status + std::string(widest - status.size() + 2, ' ');
             out << left << wrap(meaning, left.size(), left.size());
         }
         return out.str();
