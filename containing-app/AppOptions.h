@@ -15,6 +15,7 @@ enum ExitStatus : int {
     kExitIdleTimeout = 3,   // --timeout passed without a signal
     kExitNoSessionBus = 4,  // no session bus to register on
     kExitKeepFailed = 5,    // finished, but a recording could not be kept (--keep)
+    kExitOutputUnwritable = 6,  // standard output could not be written
 };
 
 struct AppOptions {

@@ -48,7 +48,10 @@ std::string textLine(const Event& event) {
     std::string line = formatTime(event.time) + " " + event.kind + " " + event.notification.name;
     for (const auto& [key, value] : event.notification.payload) line += " " + key + "=" + value;
     if (event.recording) line += " | " + describeRecording(*event.recording);
-    if (event.keep) line += event.keep->kept ? " | kept as " + event.keep->path : " | not kept: " + event.keep->error;
+    if (event.keep)
+        line += event.keep->kept          ? " | kept as " + event.keep->path
+                : event.keep->alreadyKept ? " | already kept as " + event.keep->path
+                                          : " | not kept: " + event.keep->error;
     return line;
 }
 
@@ -64,6 +67,8 @@ std::string jsonLine(const Event& event) {
     if (event.keep) {
         if (event.keep->kept)
             j["keptAs"] = event.keep->path;
+        else if (event.keep->alreadyKept)
+            j["alreadyKeptAs"] = event.keep->path;
         else
             j["keepError"] = event.keep->error;
     }

@@ -70,4 +70,20 @@ KeepResult RecordingArchive::keep(int sourceFd, std::time_t when) const {
     return result;
 }
 
+KeepResult RecordingArchive::keepIfNew(int sourceFd, std::time_t when) {
+    struct stat status {};
+    if (::fstat(sourceFd, &status) != 0)
+        return {false, false, {}, std::string("cannot inspect the recording: ") + std::strerror(errno)};
+    const Identity now{status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+    if (lastKept_ && lastKept_->device == now.device && lastKept_->inode == now.inode && lastKept_->size == now.size &&
+        lastKept_->modified.tv_sec == now.modified.tv_sec && lastKept_->modified.tv_nsec == now.modified.tv_nsec)
+        return {false, true, lastKeptPath_, {}};
+    KeepResult result = keep(sourceFd, when);
+    if (result.kept) {
+        lastKept_ = now;
+        lastKeptPath_ = result.path;
+    }
+    return result;
+}
+
 }  // namespace containing_app

@@ -22,6 +22,7 @@
 #include "summary/BroadcastTally.h"
 #include "platform/files/NSFileManager.h"
 #include "platform/log/NSLog.h"
+#include "toolkit/CommandLineStyle.h"
 #include "toolkit/SharedNames.h"
 #include "toolkit/StopSignals.h"
 
@@ -117,6 +118,24 @@ RunOutcome runSessions(ScenarioRunner& runner, PreparedScenario& prepared) {
     return {failure.empty(), failure};
 }
 
+// Everything the run needs, checked before the extension sees a call.
+PreparedScenario prepareRun(const HostOptions& options, const std::string& program, toolkit::StopToken stop) {
+    Scenario scenario = options.scenarioFile ? loadScenarioFile(*options.scenarioFile) : scenarioFromOptions(options);
+    if (startsABroadcastWithFloat64AppAudio(scenario))
+        std::cerr << program << ": warning: 64-bit float app audio makes no recording: the recording keeps the "
+                                "delivered depth as integers, and there are no 64-bit integer WAVE files"
+                  << std::endl;
+    // The container root, given or from the environment, is made now: one
+    // below a file is refused before the broadcast, not found after it.
+    platform::setAppGroupContainerRoot(options.containerRoot.empty()
+                                           ? absoluteDirectory(platform::appGroupContainerRoot(), true,
+                                                               "the app-group container root")
+                                           : absoluteDirectory(options.containerRoot, true, "--container-root"));
+    chooseTemporaryParent(options.tempDir);
+    return prepareScenario(std::move(scenario), {STDIN_FILENO, options.scenarioFile.value_or(""), stop,
+                                                 options.follow ? std::optional(options.idleSeconds) : std::nullopt});
+}
+
 int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     const std::optional<HostOptions> options = parseCommandLine(argc, argv, std::cout);
     if (!options) return 0;
@@ -130,24 +149,13 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
         return 0;
     }
 
-    // Everything the run needs is checked before the extension sees a call.
-    Scenario scenario = options->scenarioFile ? loadScenarioFile(*options->scenarioFile) : scenarioFromOptions(*options);
-    // The container root, given or from the environment, is made now: one
-    // below a file is refused before the broadcast, not found after it.
-    platform::setAppGroupContainerRoot(options->containerRoot.empty()
-                                           ? absoluteDirectory(platform::appGroupContainerRoot(), true,
-                                                               "the app-group container root")
-                                           : absoluteDirectory(options->containerRoot, true, "--container-root"));
-    chooseTemporaryParent(options->tempDir);
-    PreparedScenario prepared =
-        prepareScenario(std::move(scenario), {STDIN_FILENO, options->scenarioFile.value_or(""), stopSignals.token(),
-                                              options->follow ? std::optional(options->idleSeconds) : std::nullopt});
+    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    PreparedScenario prepared = prepareRun(*options, program, stopSignals.token());
 
     std::optional<ProgressLine> progress;
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
     ProgressLine* progressLine = progress ? &*progress : nullptr;
     BroadcastTally tally(shared::sharedRecordingPath(platform::appGroupContainerRoot()), progressLine);
-    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
     const auto say = [&](const std::string& line) {
         if (progressLine != nullptr)
             progressLine->printAbove(line);
@@ -178,7 +186,6 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
         printJsonSummary(tally.report(), std::cout);
     else
         printTextSummary(tally.report(), std::cout);
-    std::cout.flush();
     if (!outcome.sourceFailure.empty()) return static_cast<int>(ExitCode::SourceLost);
     return static_cast<int>(tally.everyEndedBroadcastRecorded() ? ExitCode::Ok : ExitCode::NoRecording);
 }
@@ -188,13 +195,21 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
 
 int host::runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle) {
     const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    int status = 0;
     try {
-        return run(argc, argv, bundle);
+        status = run(argc, argv, bundle);
     } catch (const HostError& error) {
         std::cerr << program << ": error: " << error.what() << "\n";
-        return static_cast<int>(error.code());
+        status = static_cast<int>(error.code());
     } catch (const std::exception& error) {
         std::cerr << program << ": internal error: " << error.what() << "\n";
-        return static_cast<int>(ExitCode::Internal);
+        status = static_cast<int>(ExitCode::Internal);
     }
+    // Output that did not reach its reader is a failure, though the least
+    // of those that ended a broadcast: any other status stands.
+    if (const std::optional<std::string> failure = toolkit::standardOutputFailure()) {
+        std::cerr << program << ": error: cannot write to standard output: " << *failure << "\n";
+        if (status == 0) status = static_cast<int>(ExitCode::OutputUnwritable);
+    }
+    return status;
 }

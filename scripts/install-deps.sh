@@ -11,15 +11,21 @@ packages=(
   help2man man-db groff-base bash-completion
 )
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
-
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "installing: ${missing[*]}"
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ "${#missing[@]}" -gt 0 ] || exit 0
+echo "installing: ${missing[*]}"
+install="apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends ${missing[*]}"
+# Only the packages need root: as an ordinary user, through sudo where it is
+# installed, else su (which asks for root's password), so that everything
+# else (the build) stays the user's.
+if [ "$(id -u)" -eq 0 ]; then
+  sh -c "$install"
+elif command -v sudo >/dev/null; then
+  sudo sh -c "$install"
+else
+  echo "root's password, to install the packages:"
+  su root -c "$install"
 fi

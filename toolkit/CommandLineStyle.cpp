@@ -1,7 +1,10 @@
 #include "CommandLineStyle.h"
 
 #include <algorithm>
-#include <cmath>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
 #include <memory>
 #include <sstream>
 
@@ -76,8 +79,10 @@ public:
         for (const auto& [command, what] : page_.examples)
             out << "  " << command << "\n      " << wrap(what, 6, 6);
         out << "\nExit status:\n";
+        size_t widest = 0;
+        for (const auto& [status, meaning] : page_.exitStatuses) widest = std::max(widest, status.size());
         for (const auto& [status, meaning] : page_.exitStatuses) {
-            const std::string left = "  " + std::to_string(status) + "  ";
+            const std::string left = "  " + status + std::string(widest - status.size() + 2, ' ');
             out << left << wrap(meaning, left.size(), left.size());
         }
         return out.str();
@@ -153,14 +158,28 @@ std::string describeParseError(const CLI::App& app, const CLI::ParseError& error
            "\" (every argument is an option or its value)";
 }
 
+bool isDecimalNumber(std::string_view text, bool fraction) {
+    const auto digits = [](std::string_view part) {
+        return !part.empty() && std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+    };
+    const size_t point = fraction ? text.find('.') : std::string_view::npos;
+    if (point == std::string_view::npos) return digits(text);
+    return digits(text.substr(0, point)) && digits(text.substr(point + 1));
+}
+
 CLI::Validator numberWithin(double min, double max, std::string unit, bool aboveMin, bool whole) {
     return CLI::Validator(
         [=](std::string& text) -> std::string {
-            // NaN fails every comparison, and infinities the bounds.
-            double value = 0;
-            if (CLI::detail::lexical_cast(text, value) &&
-                (aboveMin ? value > min : value >= min) && value <= max && (!whole || value == std::floor(value)))
-                return {};
+            if (isDecimalNumber(text, !whole)) {
+                const std::string number =
+                    text.substr(std::min({text.find_first_not_of('0'), text.find('.') - 1, text.size() - 1}));
+                double value = 0;
+                if (CLI::detail::lexical_cast(number, value) && (aboveMin ? value > min : value >= min) &&
+                    value <= max) {
+                    text = number;
+                    return {};
+                }
+            }
             std::string need = whole ? "a whole number " : "a number ";
             need += aboveMin ? "above " + plain(min) + " and up to " : "from " + plain(min) + " to ";
             need += plain(max);
@@ -168,6 +187,15 @@ CLI::Validator numberWithin(double min, double max, std::string unit, bool above
             return "must be " + need + ", not \"" + text + "\"";
         },
         "");
+}
+
+std::optional<std::string> standardOutputFailure() {
+    // A failed write set errno; the C stream's flush retries what it still
+    // holds, so the reason is fresh whenever bytes were left unwritten.
+    std::cout.flush();
+    const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0 || !std::cout.good();
+    if (!failed) return std::nullopt;
+    return errno != 0 ? std::strerror(errno) : "the output was cut short";
 }
 
 }  // namespace toolkit

@@ -93,6 +93,10 @@ RecordingSummary recordingFromJson(const nlohmann::json& j) {
     for (const auto& [value, name] : kStatusNames)
         if (status == name) r.status = value, known = true;
     if (!known) throw std::invalid_argument("unknown recording status \"" + status + "\"");
+    // The keys that depend on the status are there exactly when it says so.
+    if (j.contains("path") != (r.status != Status::Missing) || j.contains("error") != (r.status != Status::Complete) ||
+        j.contains("container") != (r.status == Status::Complete))
+        throw std::invalid_argument("a recording whose keys do not fit its status \"" + status + "\"");
     if (j.contains("path")) {
         r.path = j.at("path").get<std::string>();
         r.fileBytes = j.at("fileBytes").get<uint64_t>();

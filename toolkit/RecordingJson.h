@@ -57,8 +57,10 @@ RecordingSummary recordingFromFile(const media::wave::WaveFileReader& file, cons
 
 nlohmann::ordered_json recordingJson(const RecordingSummary& recording);
 
-// Reads what recordingJson wrote; throws nlohmann::json::exception for a
-// missing or mistyped key and std::invalid_argument for an unknown key or status.
+// Reads what recordingJson wrote, as the tests read both programs' output;
+// throws nlohmann::json::exception for a missing or mistyped key and
+// std::invalid_argument for an unknown key or status, or keys that do not fit
+// the status (a "path" for a missing recording, an "error" for a complete one).
 RecordingSummary recordingFromJson(const nlohmann::json& json);
 
 // The text of `json`: on one line, or indented by `indent`. Bytes that are

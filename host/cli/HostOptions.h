@@ -5,7 +5,6 @@
 #include <string>
 
 #include "host/scenario/Scenario.h"
-#include "host/scenario/ScenarioParser.h"
 
 namespace host {
 

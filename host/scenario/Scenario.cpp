@@ -16,6 +16,27 @@ const char* stepName(const Step& step) {
     return std::visit(Names{}, step);
 }
 
+AudioStreamPlan defaultAppStream() { return {parseSourceDescription("tones"), defaultAppEncoding()}; }
+AudioStreamPlan defaultMicStream() { return {parseSourceDescription("sine:220"), defaultMicEncoding()}; }
+
+bool startsABroadcastWithFloat64AppAudio(const Scenario& scenario) {
+    const auto isFloat64 = [](const AudioStreamPlan& stream) {
+        return stream.encoding.layout.kind == pcm::SampleKind::Float && stream.encoding.layout.validBits == 64;
+    };
+    bool appAudioSeen = false;
+    for (const Step& step : scenario.steps) {
+        const AudioStreamPlan* app = nullptr;
+        if (std::holds_alternative<BeginStep>(step) || std::holds_alternative<StartStep>(step)) appAudioSeen = false;
+        if (const auto* stream = std::get_if<StreamStep>(&step); stream && stream->app) app = &*stream->app;
+        if (const auto* buffer = std::get_if<BufferStep>(&step);
+            buffer && buffer->type == RPSampleBufferTypeAudioApp && buffer->kind == BufferStep::Kind::Audio)
+            app = &buffer->audio;
+        if (app != nullptr && !appAudioSeen && isFloat64(*app)) return true;
+        appAudioSeen = appAudioSeen || app != nullptr;
+    }
+    return false;
+}
+
 RPSetupInfo defaultSetupInfo() {
     return {{"broadcastTitle", "Host broadcast"}, {"endpointURL", "rtmp://localhost/live"}};
 }

@@ -2,6 +2,7 @@
 // A script of the host's calls on the extension, one step at a time. The
 // command line builds one; a scenario file spells one out in JSON.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,10 +19,23 @@ namespace host {
 // a mistake, not a broadcast.
 inline constexpr double kMaxSpanSeconds = 7 * 24 * 3600;
 
+// A scenario file holds at most this much JSON and this many steps: far more
+// than a script of broadcasts, written or generated, needs, and little enough
+// that the host reads and checks any file within a second and 200 MB (the
+// worst case, 4 MiB of tiny JSON values, measured 0.6 s and 155 MB). Playing
+// it takes as long as the audio it asks for.
+inline constexpr size_t kMaxScenarioBytes = 4 << 20;
+inline constexpr size_t kMaxScenarioSteps = 10'000;
+
 struct AudioStreamPlan {
     SourceDescription source;
     AudioEncoding encoding;
 };
+
+// The streams a broadcast gets when neither the command line nor a scenario
+// describes them: a melody as app audio, a 220 Hz tone as the microphone.
+AudioStreamPlan defaultAppStream();
+AudioStreamPlan defaultMicStream();
 
 struct VideoStreamPlan {
     double framesPerSecond = 30;
@@ -71,6 +85,11 @@ const char* stepName(const Step& step);
 struct Scenario {
     std::vector<Step> steps;
 };
+
+// True when the first app audio of some broadcast (after a begin or a start)
+// is 64-bit float, of which the recorder makes no recording: it writes the
+// depth it is first given as integers, and WAVE files have no 64-bit ones.
+bool startsABroadcastWithFloat64AppAudio(const Scenario& scenario);
 
 // Setup information the host starts broadcasts with unless told otherwise.
 RPSetupInfo defaultSetupInfo();

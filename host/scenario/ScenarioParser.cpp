@@ -1,8 +1,13 @@
 #include "ScenarioParser.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
 #include <limits>
 #include <sstream>
@@ -11,6 +16,7 @@
 
 #include "TextPosition.h"
 #include "host/HostError.h"
+#include "platform/files/UniqueDescriptor.h"
 
 namespace host {
 namespace {
@@ -218,6 +224,50 @@ Step readStep(const json& value, size_t index, const std::filesystem::path& base
                                 "\" (known: begin, start, stream, buffer, pause, resume, finish, finishWithError)");
 }
 
+// What a file that is not a regular one is, in the words of ls and find.
+const char* fileKind(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFDIR: return "a directory";
+        case S_IFCHR: return "a character device";
+        case S_IFBLK: return "a block device";
+        case S_IFIFO: return "a pipe";
+        case S_IFSOCK: return "a socket";
+        default: return "a special file";
+    }
+}
+
+// The whole text of the scenario file at `path`: a regular file of at most
+// kMaxScenarioBytes. Opened without blocking, so a pipe is refused rather
+// than waited on; read to one byte past the limit, so a file that grows
+// meanwhile is refused too.
+std::string readScenarioText(const std::string& path) {
+    const auto refuse = [&](const std::string& why) {
+        return HostError(ExitCode::BadScenario, "\"" + path + "\" " + why);
+    };
+    const auto unreadable = [&] {
+        return HostError(ExitCode::BadScenario, "cannot read scenario file \"" + path + "\": " + std::strerror(errno));
+    };
+    const platform::files::UniqueDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0) throw unreadable();
+    if (!S_ISREG(status.st_mode)) throw refuse(std::string("is ") + fileKind(status.st_mode) + ", not a scenario file");
+    const std::string limit = "a scenario file may hold at most " + std::to_string(kMaxScenarioBytes >> 20) + " MiB";
+    if (static_cast<uintmax_t>(status.st_size) > kMaxScenarioBytes)
+        throw refuse("holds " + std::to_string(status.st_size) + " bytes; " + limit);
+    std::string text(kMaxScenarioBytes + 1, '\0');
+    size_t got = 0;
+    while (got < text.size()) {
+        const ssize_t n = ::read(file.get(), text.data() + got, text.size() - got);
+        if (n == 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw unreadable();
+        got += static_cast<size_t>(n);
+    }
+    if (got > kMaxScenarioBytes) throw refuse("grew while it was read; " + limit);
+    text.resize(got);
+    return text;
+}
+
 // "[json.exception.parse_error.101] parse error at line 1, column 2: why" -> "why"
 std::string parseErrorReason(const std::string& what) {
     const size_t column = what.find("column ");
@@ -226,9 +276,6 @@ std::string parseErrorReason(const std::string& what) {
 }
 
 }  // namespace
-
-AudioStreamPlan defaultAppStream() { return {parseSourceDescription("tones"), defaultAppEncoding()}; }
-AudioStreamPlan defaultMicStream() { return {parseSourceDescription("sine:220"), defaultMicEncoding()}; }
 
 Scenario parseScenario(std::string_view text, std::string_view name, const std::filesystem::path& baseDirectory) {
     json document;
@@ -253,6 +300,9 @@ Scenario parseScenario(std::string_view text, std::string_view name, const std::
                 throw std::invalid_argument("unknown field \"" + key + "\" (known: steps, description)");
         Scenario scenario;
         const json& steps = document.at("steps");
+        if (steps.size() > kMaxScenarioSteps)
+            throw std::invalid_argument(std::to_string(steps.size()) + " steps; a scenario may have at most " +
+                                        std::to_string(kMaxScenarioSteps));
         for (size_t i = 0; i < steps.size(); ++i) scenario.steps.push_back(readStep(steps[i], i, baseDirectory));
         if (scenario.steps.empty()) throw std::invalid_argument("the scenario has no steps");
         return scenario;
@@ -264,12 +314,7 @@ Scenario parseScenario(std::string_view text, std::string_view name, const std::
 }
 
 Scenario loadScenarioFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw HostError(ExitCode::BadScenario, "cannot read scenario file \"" + path + "\"");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) throw HostError(ExitCode::BadScenario, "cannot read scenario file \"" + path + "\"");
-    return parseScenario(text.str(), path, std::filesystem::path(path).parent_path());
+    return parseScenario(readScenarioText(path), path, std::filesystem::path(path).parent_path());
 }
 
 }  // namespace host

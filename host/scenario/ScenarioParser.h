@@ -18,11 +18,9 @@ namespace host {
 Scenario parseScenario(std::string_view json, std::string_view name, const std::filesystem::path& baseDirectory = {});
 
 // Reads and parses the file at `path`, whose relative file: sources are
-// beside it; an unreadable file is also BadScenario.
+// beside it. A missing or unreadable file, one that is not a regular file (a
+// directory, a device, a pipe) and one beyond kMaxScenarioBytes are also
+// BadScenario.
 Scenario loadScenarioFile(const std::string& path);
-
-// The streams a scenario gets when it does not describe them.
-AudioStreamPlan defaultAppStream();
-AudioStreamPlan defaultMicStream();
 
 }  // namespace host

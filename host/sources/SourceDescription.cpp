@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "FileReader.h"
@@ -10,6 +11,7 @@
 #include "RawPcmReader.h"
 #include "ReaderSource.h"
 #include "pulse/LiveSource.h"
+#include "toolkit/CommandLineStyle.h"
 
 namespace host {
 namespace {
@@ -28,8 +30,11 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
 std::vector<std::string_view> splitColons(std::string_view text) { return split(text, ':'); }
 std::vector<std::string_view> splitCommas(std::string_view text) { return split(text, ','); }
 
+// A number by the rule of both command lines (decimal, a fraction only for
+// a floating-point value).
 template <typename Number>
 bool parseNumber(std::string_view text, Number& value) {
+    if (!toolkit::isDecimalNumber(text, std::is_floating_point_v<Number>)) return false;
     const char* end = text.data() + text.size();
     const auto result = std::from_chars(text.data(), end, value);
     return result.ec == std::errc() && result.ptr == end;

@@ -52,8 +52,10 @@ for program in broadcast-extension containing-app; do
     done
     options=$(_recorder_long_options "$program" | tr -d =)
     [[ $options == *--help* && $options == *--version* ]] || fail "no options read from $program --help"
+    listed=$(awk '/^OPTIONS$/ { on = 1; next } /^[A-Z][A-Z ]*$/ { on = 0 } on' <<<"$rendered")
     for option in $options; do
-        grep -q -- "$option" <<<"$rendered" || fail "$program.1 does not list $option (stale man page?)"
+        grep -qE -- "^ +(-[[:alnum:]], )?$option( |$)" <<<"$listed" ||
+            fail "$program.1 does not list $option under OPTIONS"
     done
 done
 

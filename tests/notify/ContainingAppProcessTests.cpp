@@ -9,6 +9,7 @@
 
 #include "TestSupport.h"
 #include "tests/support/TempDirectory.h"
+#include "toolkit/RecordingJson.h"
 
 namespace {
 
@@ -71,15 +72,19 @@ protected:
     }
 };
 
-TEST_F(ContainingAppProcess, SaysWhatEachEndSignalFoundAndKeepsOnlyCompleteRecordings) {
+// A recording is kept once: an end signal that finds it unchanged keeps nothing, one that finds it rewritten keeps it.
+TEST_F(ContainingAppProcess, SaysWhatEachEndSignalFoundAndKeepsEachNewCompleteRecordingOnce) {
     const std::string keep = dir / "kept";
     auto app = startApp({"--keep", keep});
     EXPECT_NE(postAndRead(*app, {kEnd}).find("no recording at " + recording), std::string::npos);
-    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
-    SNDFILE* file = sf_open(recording.c_str(), SFM_WRITE, &info);
-    const std::vector<short> silence(48000 * 2);
-    sf_writef_short(file, silence.data(), 48000);
-    sf_close(file);
+    const auto writeRecording = [&] {
+        SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+        SNDFILE* file = sf_open(recording.c_str(), SFM_WRITE, &info);
+        const std::vector<short> silence(48000 * 2);
+        sf_writef_short(file, silence.data(), 48000);
+        sf_close(file);
+    };
+    writeRecording();
     const std::string start = postAndRead(*app, {kStart, kEnd});
     EXPECT_NE(start.find(" start " + kStart + " TestKey=TestValue"), std::string::npos) << start;
     const std::string end = app->readLine(10s).value_or("");
@@ -88,29 +93,48 @@ TEST_F(ContainingAppProcess, SaysWhatEachEndSignalFoundAndKeepsOnlyCompleteRecor
     const auto kept = end.find(" | kept as ");
     ASSERT_NE(kept, std::string::npos) << end;
     EXPECT_EQ(fs::file_size(end.substr(kept + 11)), fs::file_size(recording));  // the bytes: Archive.*
+    EXPECT_NE(postAndRead(*app, {kEnd}).find(" | already kept as " + end.substr(kept + 11)), std::string::npos);
     fs::resize_file(recording, fs::file_size(recording) - 10);
     EXPECT_NE(postAndRead(*app, {kEnd}).find("incomplete recording at " + recording), std::string::npos);
+    writeRecording();
+    EXPECT_NE(postAndRead(*app, {kEnd}).find(" | kept as "), std::string::npos);
     ::kill(app->pid(), SIGTERM);
     EXPECT_EQ(app->wait(10s), 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(keep), {}), 1) << "only the complete recording is kept";
+    EXPECT_EQ(std::distance(fs::directory_iterator(keep), {}), 2) << "each new complete recording, once";
 }
 
 TEST_F(ContainingAppProcess, ExitStatuses) {
+    const std::string toFull = "exec \"$0\" \"$@\" >/dev/full";
     const struct {
         Args argv;
         int status;
-        std::string says;
+        std::string says;  // on standard output or error
+        Args posts = {};   // posted once the app listens
     } cases[] = {
+        {{CONTAINING_APP, "--container-root", root, "--json", "--count", "1"}, 0,
+         R"("recording":{"status":"missing","error":"no recording at )", {kEnd}},
         {{CONTAINING_APP, "--keeep", "x"}, 2, "unknown option --keeep (did you mean --keep?)"},
+        {{CONTAINING_APP, "--count", " 5"}, 2, "--count: must be a whole number from 1 to 1000000000, not \" 5\""},
+        {{CONTAINING_APP, "--timeout", "0x10"}, 2, "--timeout: must be a number above 0"},
         {{CONTAINING_APP, "--timeout", "0.2"}, 3, "no signal within 0.2 s"},
         {{"/usr/bin/env", "DBUS_SESSION_BUS_ADDRESS=unix:path=/dev/null", CONTAINING_APP}, 4, "cannot receive the"},
+        {{"/bin/sh", "-c", toFull, CONTAINING_APP, "--help"}, 6, "cannot write to standard output: No space left"},
+        {{"/bin/sh", "-c", toFull, CONTAINING_APP, "--count", "1"}, 6, "cannot write to standard output: No space",
+         {kEnd}},
     };
     for (const auto& c : cases) {
         Child app(c.argv);
-        std::string errors;
-        while (auto line = app.readErrorLine(10s)) errors += *line + "\n";
-        EXPECT_EQ(app.wait(10s), c.status) << c.argv.back() << "\n" << errors;
-        EXPECT_NE(errors.find(c.says), std::string::npos) << errors;
+        std::string said;
+        if (!c.posts.empty()) {
+            said = app.readErrorLine(10s).value_or("(not listening)") + "\n";
+            Args post{NOTIFY_POST_HELPER};
+            post.insert(post.end(), c.posts.begin(), c.posts.end());
+            EXPECT_EQ(Child(post).wait(30s), 0);
+        }
+        while (auto line = app.readErrorLine(10s)) said += *line + "\n";
+        while (auto line = app.readLine(10s)) said += *line + "\n";
+        EXPECT_EQ(app.wait(10s), c.status) << c.argv.back() << "\n" << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
     }
 }
 
@@ -131,9 +155,9 @@ TEST_F(ContainingAppProcess, EachBroadcastGivesAStartEndPairAndTheSameRecordingT
     // The last recording is the same file to both (the first may be replaced before the app inspects it).
     const json fromHost = json::parse(output)["broadcasts"].at(1)["recording"];
     EXPECT_EQ(fromHost["path"], dir / "containers-\xef\xbf\xbd/group.tolvix/NewRecording.wav");  // U+FFFD for 0xFF
-    EXPECT_EQ(got[3]["recording"]["status"], "complete") << got[3].dump();
-    for (const char* key : {"path", "frames", "sampleRate", "channels"})
-        EXPECT_EQ(got[3]["recording"][key], fromHost[key]) << key << ": " << output << "\n" << got[3].dump();
+    toolkit::RecordingSummary hostSaw = toolkit::recordingFromJson(fromHost);
+    hostSaw.levels.reset();  // the host alone measures them
+    EXPECT_EQ(toolkit::recordingFromJson(got[3]["recording"]), hostSaw) << output << "\n" << got[3].dump();
 }
 
 // The first Ctrl-C hands over what was recorded so far, signals it, prints the summary, and exits 0.
