@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -26,6 +27,20 @@
 
 namespace host {
 namespace {
+
+std::string programName(int argc, char** argv) {
+    return argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+}
+
+// "2 signals (com.sorvane.recordBroadcastStart, com.sorvane.recordBroadcastEnd)": the count, then each name once.
+std::string describeSignals(const std::vector<std::string>& names) {
+    std::vector<std::string> distinct;
+    for (const std::string& name : names)
+        if (std::find(distinct.begin(), distinct.end(), name) == distinct.end()) distinct.push_back(name);
+    std::string text = std::to_string(names.size()) + (names.size() == 1 ? " signal (" : " signals (");
+    for (size_t i = 0; i < distinct.size(); ++i) text += (i == 0 ? "" : ", ") + distinct[i];
+    return text + ")";
+}
 
 // `path` as an absolute path to a directory; with `create`, made (0700) when
 // missing. Anything else is refused before the broadcast, naming `what`.
@@ -162,8 +177,19 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
 }  // namespace
 }  // namespace host
 
+int host::finishBroadcastHost(int argc, char** argv, int status, const platform::UndeliveredPosts& undelivered) {
+    if (undelivered.names.empty()) return status;
+    std::cerr << programName(argc, argv) << ": error: " << describeSignals(undelivered.names)
+              << " could not be delivered: " << undelivered.reason << std::endl;
+    // Outranks only success and an unwritable standard output (10).
+    constexpr int kStandardOutputUnwritable = 10;
+    if (status == static_cast<int>(ExitCode::Ok) || status == kStandardOutputUnwritable)
+        return static_cast<int>(ExitCode::SignalsNotDelivered);
+    return status;
+}
+
 int host::runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle) {
-    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    const std::string program = programName(argc, argv);
     try {
         return run(argc, argv, bundle);
     } catch (const HostError& error) {

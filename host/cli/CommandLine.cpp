@@ -35,6 +35,7 @@ toolkit::HelpPage helpPage() {
             {5, "a broadcast ended without producing NewRecording.wav"},
             {6, "container root unusable"},
             {7, "the sound server went away mid-broadcast (what was recorded is handed over)"},
+            {9, "a start or end signal never reached the session bus (its daemon was stuck to the end)"},
             {130, "a second SIGINT or SIGTERM aborted the broadcast"},
         },
     };
