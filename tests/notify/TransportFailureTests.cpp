@@ -24,13 +24,14 @@ using platform::NotifyBusError;
 using platform::NotifyObserver;
 using Names = std::vector<std::string>;
 
-// Five times a call's bound (100 ms a post, 1 s to finish): this catches a
-// call that blocks on the bus, never a slow machine.
+// Well above a call's own bound (a post's 100 ms gets five times that, the
+// 1 s of finishing twice): this catches a call that blocks on the bus, or
+// waits far past its bound, never a slow machine.
 template <typename Action>
-bool bounded(std::chrono::milliseconds bound, Action action) {
+bool returnsWithin(std::chrono::milliseconds limit, Action action) {
     const auto start = std::chrono::steady_clock::now();
     action();
-    return std::chrono::steady_clock::now() - start < 5 * bound;
+    return std::chrono::steady_clock::now() - start < limit;
 }
 
 // A dbus-daemon of our own on `socket`, which the session bus address names.
@@ -57,18 +58,18 @@ TEST(StoppedBusDaemon, EveryCallIsBoundedAndThePostsArriveInOrderWhenItResumes) 
     if (!bus.started) GTEST_SKIP() << "cannot start a private dbus-daemon";
     NotifyObserver observer({"com.sorvane.recordBroadcastStart", "com.sorvane.recordBroadcastEnd"});
     kill(bus.daemon->pid(), SIGSTOP);
-    EXPECT_TRUE(bounded(200ms, [] { EXPECT_THROW(NotifyObserver({"n"}, 200ms), NotifyBusError); }));
+    EXPECT_TRUE(returnsWithin(2s, [] { EXPECT_THROW(NotifyObserver({"n"}, 200ms), NotifyBusError); }));
     platform::setNotifyTransport(platform::makeSessionBusTransport("com.sorvane.Test"));
     testing::internal::CaptureStderr();
     for (CFStringRef name : {kBroadcastStartSignal, kBroadcastEndSignal, kBroadcastEndSignal})
-        EXPECT_TRUE(bounded(100ms, [name] { postBroadcastSignal(name); }));
+        EXPECT_TRUE(returnsWithin(500ms, [name] { postBroadcastSignal(name); }));
     const std::string diagnostics = testing::internal::GetCapturedStderr();
     EXPECT_NE(diagnostics.find("notify: the session bus did not take a post"), std::string::npos) << diagnostics;
     std::thread resume([&] {
         std::this_thread::sleep_for(300ms);
         kill(bus.daemon->pid(), SIGCONT);
     });
-    EXPECT_TRUE(bounded(1000ms, [] { platform::setNotifyTransport(nullptr); }));
+    EXPECT_TRUE(returnsWithin(2s, [] { platform::setNotifyTransport(nullptr); }));
     resume.join();
     Names names;
     while (auto n = observer.waitForNotification(names.size() < 3 ? 5s : 200ms)) names.push_back(n->name);
