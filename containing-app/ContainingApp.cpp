@@ -130,7 +130,7 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
     try {
         observer.emplace(std::vector<std::string>{std::string(shared::kStartSignal), std::string(shared::kEndSignal)});
     } catch (const platform::NotifyBusError& error) {
-        err << "containing-app: error: cannot receive the extension's signals: " << error.what() << "\n";
+        err << "containing-app: error: " << error.what() << "\n";
         return kExitNoSessionBus;
     }
     const std::string recordingPath = shared::sharedRecordingPath(

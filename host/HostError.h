@@ -15,7 +15,8 @@ enum class ExitCode : int {
     NoRecording = 5,        // a broadcast ended without producing the shared recording
     ContainerUnusable = 6,  // the container root cannot be created or used
     SourceLost = 7,         // a live source failed mid-broadcast; it was finished with what was recorded
-    OutputUnwritable = 10,  // standard output could not be written (a full disk, a closed descriptor)
+    SignalsNotDelivered = 9,  // a start or end signal never reached the session bus before the end
+    OutputUnwritable = 10,    // standard output could not be written (a full disk, a closed descriptor)
 };
 
 class HostError : public std::runtime_error {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -28,6 +29,20 @@
 
 namespace host {
 namespace {
+
+std::string programName(int argc, char** argv) {
+    return argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+}
+
+// "2 signals (com.sorvane.recordBroadcastStart, com.sorvane.recordBroadcastEnd)": the count, then each name once.
+std::string describeSignals(const std::vector<std::string>& names) {
+    std::vector<std::string> distinct;
+    for (const std::string& name : names)
+        if (std::find(distinct.begin(), distinct.end(), name) == distinct.end()) distinct.push_back(name);
+    std::string text = std::to_string(names.size()) + (names.size() == 1 ? " signal (" : " signals (");
+    for (size_t i = 0; i < distinct.size(); ++i) text += (i == 0 ? "" : ", ") + distinct[i];
+    return text + ")";
+}
 
 // `path` as an absolute path to a directory; with `create`, made (0700) when
 // missing. Anything else is refused before the broadcast, naming `what`.
@@ -149,7 +164,7 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
         return 0;
     }
 
-    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    const std::string program = programName(argc, argv);
     PreparedScenario prepared = prepareRun(*options, program, stopSignals.token());
 
     std::optional<ProgressLine> progress;
@@ -193,8 +208,18 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
 }  // namespace
 }  // namespace host
 
+int host::finishBroadcastHost(int argc, char** argv, int status, const platform::UndeliveredPosts& undelivered) {
+    if (undelivered.names.empty()) return status;
+    std::cerr << programName(argc, argv) << ": error: " << describeSignals(undelivered.names)
+              << " could not be delivered: " << undelivered.reason << std::endl;
+    // Outranks only success and an unwritable standard output.
+    if (status == static_cast<int>(ExitCode::Ok) || status == static_cast<int>(ExitCode::OutputUnwritable))
+        return static_cast<int>(ExitCode::SignalsNotDelivered);
+    return status;
+}
+
 int host::runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle) {
-    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    const std::string program = programName(argc, argv);
     int status = 0;
     try {
         status = run(argc, argv, bundle);

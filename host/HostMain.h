@@ -10,4 +10,9 @@ namespace host {
 // broadcasts and prints the summary. Returns the exit status (HostError.h).
 int runBroadcastHost(int argc, char** argv, const NSExtensionBundle& bundle);
 
+// After the run: says on standard error, --quiet or not, which signals never
+// reached the session bus, and returns the exit status the run ends with,
+// given the host's own `status`.
+int finishBroadcastHost(int argc, char** argv, int status, const platform::UndeliveredPosts& undelivered);
+
 }  // namespace host

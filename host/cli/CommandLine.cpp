@@ -38,6 +38,7 @@ toolkit::HelpPage helpPage() {
             {"5", "a broadcast ended without producing NewRecording.wav"},
             {"6", "container root or temporary directory unusable"},
             {"7", "the sound server went away mid-broadcast (what was recorded is handed over)"},
+            {"9", "a start or end signal never reached the session bus (its daemon was stuck to the end)"},
             {"10", "standard output could not be written"},
             {"128+N", "a second SIGINT or SIGTERM aborted a finishing broadcast: 128 plus the signal's number (130 "
                       "for SIGINT, 143 for SIGTERM)"},

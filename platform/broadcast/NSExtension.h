@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../notify/NotifyTransport.h"
 #include "RPBroadcastSampleHandler.h"
 
 // What an extension declares about itself: its name, its principal class,
@@ -23,12 +24,17 @@ struct NSExtensionBundle {
 // nor a file-size limit with SIGXFSZ (the write fails instead, and the
 // writer keeps what was recorded up to the limit); the log takes the
 // bundle's name; the process is entitled to the bundle's groups; posts go to
-// other processes over the session bus under the bundle's identifier. When
-// it goes, the transport closes, writing what it still holds (bounded).
+// other processes over the session bus under the bundle's identifier.
 class NSExtensionProcess {
 public:
     explicit NSExtensionProcess(const NSExtensionBundle& bundle);
+    // Finishes, when finish() was not called.
     ~NSExtensionProcess();
+    // Ends the posts to other processes: the signals still queued get about
+    // a second to reach the session bus (a stuck daemon holds them); those
+    // that do not are returned, with the reason. Later posts reach this
+    // process only.
+    platform::UndeliveredPosts finish();
     NSExtensionProcess(const NSExtensionProcess&) = delete;
     NSExtensionProcess& operator=(const NSExtensionProcess&) = delete;
 };

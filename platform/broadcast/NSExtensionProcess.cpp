@@ -13,4 +13,6 @@ NSExtensionProcess::NSExtensionProcess(const NSExtensionBundle& bundle) {
     platform::setNotifyTransport(platform::makeSessionBusTransport(bundle.bundleIdentifier));
 }
 
-NSExtensionProcess::~NSExtensionProcess() { platform::setNotifyTransport(nullptr); }
+NSExtensionProcess::~NSExtensionProcess() { finish(); }
+
+platform::UndeliveredPosts NSExtensionProcess::finish() { return platform::finishNotifyTransport(); }

@@ -32,24 +32,15 @@ class RPBroadcastSampleHandler {
 public:
     virtual ~RPBroadcastSampleHandler() = default;
 
-    // Records the context of the request.
-    virtual void beginRequestWithExtensionContext(NSExtensionContext* context);
+    virtual void beginRequestWithExtensionContext(NSExtensionContext* context) { (void)context; }
     virtual void broadcastStartedWithSetupInfo(const RPSetupInfo* setupInfo) { (void)setupInfo; }
     virtual void broadcastPaused() {}
     virtual void broadcastResumed() {}
     virtual void broadcastFinished() {}
     // Asks the host to end the broadcast with `error`.
-    virtual void finishBroadcastWithError(const NSErrorPtr& error);
+    virtual void finishBroadcastWithError(const NSErrorPtr& error) { (void)error; }
     virtual void processSampleBuffer(CMSampleBufferRef sampleBuffer, RPSampleBufferType sampleBufferType) {
         (void)sampleBuffer;
         (void)sampleBufferType;
     }
-
-    NSExtensionContext* extensionContext() const { return context_; }
-    // The error the broadcast was asked to end with through the base class.
-    const NSErrorPtr& finishError() const { return finishError_; }
-
-private:
-    NSExtensionContext* context_ = nullptr;
-    NSErrorPtr finishError_;
 };

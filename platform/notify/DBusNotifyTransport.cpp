@@ -2,6 +2,7 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -49,14 +50,28 @@ bool containsNul(const Notification& notification) {
     return false;
 }
 
-// The bus name is for people and tools looking at the bus (busctl list):
-// whatever the daemon answers (owner, queued, refused), posting goes on.
-// sd-bus's own handler would close the connection on a refusal.
-int ignoreNameReply(sd_bus_message* /*reply*/, void* /*userdata*/, sd_bus_error* /*error*/) { return 1; }
+// Asks to own `name`, queued behind any owner (RequestName's flags 0). The
+// name is for people and tools looking at the bus (busctl list): whatever
+// the daemon decides, or if the request cannot be sent, posting goes on. So
+// no answer is asked for, which leaves sd-bus no reply to time out (it
+// gives one 25 s) while the process does not read the connection.
+void requestName(sd_bus* bus, const std::string& name) {
+    MessageRef call;
+    int r = sd_bus_message_new_method_call(bus, &call.message, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                           "org.freedesktop.DBus", "RequestName");
+    if (r >= 0) r = sd_bus_message_append(call.message, "su", name.c_str(), uint32_t{0});
+    if (r >= 0) r = sd_bus_message_set_expect_reply(call.message, 0);
+    if (r >= 0) sd_bus_send(bus, call.message, nullptr);
+}
 
 }  // namespace
 
 DBusNotifyTransport::DBusNotifyTransport(std::string busName) : busName_(std::move(busName)) {}
+
+DBusNotifyTransport::~DBusNotifyTransport() {
+    std::lock_guard lock(mutex_);
+    finishLocked();
+}
 
 bool DBusNotifyTransport::connect() {
     std::string error;
@@ -64,16 +79,55 @@ bool DBusNotifyTransport::connect() {
     if (!bus_) {
         reportOnce(Problem::NoSessionBus,
                    connectedBefore_ ? "the session bus is gone (" + error + "); posts stay in this process"
-                                    : "no session bus (" + error + "); posts reach observers in this process only");
+                                    : noSessionBusMessage(error, "signals reach observers in this process only"));
         return false;
     }
     connectedBefore_ = true;
-    // Sent without waiting for the reply; the daemon handles it before the
-    // signals that follow on this connection.
-    if (!busName_.empty())
-        sd_bus_request_name_async(bus_.get(), nullptr, busName_.c_str(), SD_BUS_NAME_QUEUE, ignoreNameReply,
-                                  nullptr);
+    // Queued before any post, so the daemon handles it first.
+    if (!busName_.empty()) requestName(bus_.get(), busName_);
     return true;
+}
+
+bool DBusNotifyTransport::sendPending() {
+    while (sent_ < pending_.size()) {
+        Pending& next = pending_[sent_];
+        MessageRef message;
+        int r = buildSignal(bus_.get(), next.notification, message);
+        if (r >= 0) r = bus_.send(message.message);
+        if (r >= 0) {
+            next.queuedBefore = true;
+            ++sent_;
+            continue;
+        }
+        if (!bus_.isOpen()) return false;
+        // Refused for what it is (a text that is not UTF-8, which D-Bus
+        // strings must be) or for a full queue, not for the connection:
+        // dropped, not tried again.
+        reportOnce(Problem::SendFailed, "could not post " + next.notification.name +
+                                            " to other processes: " + std::strerror(-r));
+        pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(sent_));
+    }
+    return true;
+}
+
+void DBusNotifyTransport::dropWritten() {
+    for (uint64_t unwritten = bus_.unwritten(); sent_ > unwritten; --sent_) pending_.pop_front();
+}
+
+DBusNotifyTransport::Outcome DBusNotifyTransport::deliverPending(SdBus::Clock::time_point deadline) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!bus_.isOpen() && !connect()) {
+            for (const Pending& post : pending_)
+                if (post.queuedBefore) lost_.push_back(post.notification.name);
+            pending_.clear();
+            return Outcome::NoBus;
+        }
+        const bool flushed = sendPending() && bus_.flushUntil(deadline);
+        dropWritten();
+        if (bus_.isOpen()) return flushed ? Outcome::Taken : Outcome::Queued;
+        sent_ = 0;  // the connection closed: what it had not written goes again on the next
+    }
+    return Outcome::Lost;
 }
 
 void DBusNotifyTransport::post(const Notification& notification) {
@@ -85,29 +139,42 @@ void DBusNotifyTransport::post(const Notification& notification) {
                                             " to other processes: it contains a NUL character");
         return;
     }
-    // The first post connects; a connection the daemon closed (it exited or
-    // restarted) is replaced; a send that finds the connection just closed
-    // is tried once more on a new one, so a restarted daemon loses no post.
-    int r = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (!bus_.isOpen() && !connect()) return;
-        MessageRef message;
-        r = buildSignal(bus_.get(), notification, message);
-        if (r >= 0) r = sd_bus_send(bus_.get(), message.message, nullptr);
-        if (r >= 0 || bus_.isOpen()) break;
+    pending_.push_back({notification});
+    switch (deliverPending(deadline)) {
+        case Outcome::Taken:
+        case Outcome::NoBus:  // connect() said so
+            return;
+        case Outcome::Queued:
+            reportOnce(Problem::DeliveryTimedOut, "the session bus did not take a post within " +
+                                                      std::to_string(kPostBound.count()) + " ms; it stays queued");
+            return;
+        case Outcome::Lost:
+            reportOnce(Problem::SendFailed, "lost the session bus while posting " + notification.name +
+                                                "; the post stays queued for a new connection");
+            return;
     }
-    if (r < 0) {
-        reportOnce(Problem::SendFailed, "could not post " + notification.name +
-                                            " to other processes: " + std::strerror(-r));
-        return;
-    }
-    if (bus_.flushUntil(deadline)) return;
-    if (bus_.isOpen())
-        reportOnce(Problem::DeliveryTimedOut,
-                   "the session bus did not take a post within " + std::to_string(kPostBound.count()) +
-                       " ms; it stays queued");
-    else
-        reportOnce(Problem::SendFailed, "lost the session bus while posting " + notification.name);
+}
+
+UndeliveredPosts DBusNotifyTransport::finish() {
+    std::lock_guard lock(mutex_);
+    return finishLocked();
+}
+
+UndeliveredPosts DBusNotifyTransport::finishLocked() {
+    if (!pending_.empty()) deliverPending(SdBus::Clock::now() + kFinishBound);
+    UndeliveredPosts undelivered{std::move(lost_), {}};
+    for (const Pending& post : pending_) undelivered.names.push_back(post.notification.name);
+    if (!pending_.empty())
+        undelivered.reason = "the session bus daemon did not take them within " +
+                             std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kFinishBound).count()) +
+                             " s";
+    else if (!undelivered.names.empty())
+        undelivered.reason = "the session bus went away before taking them";
+    pending_.clear();
+    lost_.clear();
+    sent_ = 0;
+    bus_ = SdBus{};
+    return undelivered;
 }
 
 std::unique_ptr<NotifyTransport> makeSessionBusTransport(std::string busName) {

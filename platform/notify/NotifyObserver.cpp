@@ -99,7 +99,7 @@ NotifyObserver::NotifyObserver(const std::vector<std::string>& names,
     const auto deadline = SdBus::Clock::now() + registrationTimeout;
     std::string error;
     state_->bus = SdBus::openSession(error);
-    if (!state_->bus) throw NotifyBusError("no session bus: " + error);
+    if (!state_->bus) throw NotifyBusError(noSessionBusMessage(error, "posts from other processes cannot be received"));
     // sd_bus_add_match would wait for the handshake without limit; wait
     // here with our deadline first, then bound the AddMatch calls too.
     if (!state_->bus.waitUntilReady(deadline))

@@ -27,6 +27,11 @@ std::unique_ptr<NotifyTransport> setNotifyTransport(std::unique_ptr<NotifyTransp
     return transport;
 }
 
+UndeliveredPosts finishNotifyTransport() {
+    const std::unique_ptr<NotifyTransport> transport = setNotifyTransport(nullptr);
+    return transport ? transport->finish() : UndeliveredPosts{};
+}
+
 void deliverToOtherProcesses(const Notification& notification) {
     std::lock_guard lock(transportMutex);
     if (!installed()) return;

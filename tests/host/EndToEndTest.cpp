@@ -126,7 +126,7 @@ TEST_F(EndToEnd, AUsersSoundFileComesBackSampleForSampleInEveryLayout) {
         const auto [status, sig, out, err] = run(args);
         ASSERT_EQ(status, 0) << err;
         EXPECT_NE(out.find("recording  " + recording()), std::string::npos) << out;
-        EXPECT_NE(err.find("notify: no session bus"), std::string::npos) << "with the log on";
+        EXPECT_NE(err.find("notify: there is no session bus"), std::string::npos) << "with the log on";
         const auto recorded = testing_support::readRecording(recording());
         EXPECT_TRUE(recorded.samples == source) << "not the user's samples";
         EXPECT_EQ(recorded.info.format, c.format);

@@ -5,12 +5,10 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
-#include "platform/notify/DBusNotifyTransport.h"
 #include "platform/notify/NotifyObserver.h"
 
 namespace {
@@ -48,20 +46,6 @@ TEST_F(CrossProcess, EachObserverGetsEveryPostOfItsNamesOnceInOrder) {
     ASSERT_EQ(poster.wait(30s), 0);
     EXPECT_EQ(receive(both, 6), (Names{kStart, kEnd, kEnd, kStart, kStart, kEnd}));
     EXPECT_EQ(receive(endTwice, 3), (Names{kEnd, kEnd, kEnd}));
-}
-
-// Two extensions at once: the second queues for the bus name and posts all the
-// same.
-TEST_F(CrossProcess, TwoPostersOfOneBusNameBothPost) {
-    NotifyObserver observer({kStart, kEnd});
-    auto first = platform::makeSessionBusTransport("com.sorvane.BroadcastExtension");
-    auto second = platform::makeSessionBusTransport("com.sorvane.BroadcastExtension");
-    first->post({kStart, {{"TestKey", "TestValue"}}});
-    second->post({kEnd, {{"TestKey", "TestValue"}}});
-    Names names = receive(observer, 2);
-    std::sort(names.begin(),
-              names.end());  // two connections: the bus need not keep their order
-    EXPECT_EQ(names, (Names{kEnd, kStart}));
 }
 
 TEST(NotifyObserverNames, RejectsNamesThatCannotBeMatchedSafely) {
