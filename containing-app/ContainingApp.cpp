@@ -50,6 +50,11 @@ int pollTimeoutMs(Clock::time_point deadline) {
 }  // namespace
 
 int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream& err) {
+    const platform::FolderChoice root = platform::chooseAppGroupContainerRoot();
+    if (!options.containerRoot && !root.problem.empty()) {
+        err << "containing-app: error: " << root.problem << " (give --container-root, or fix or unset it)\n";
+        return kExitUsage;
+    }
     StopSignals stop;
     std::optional<platform::NotifyObserver> observer;
     try {
@@ -59,7 +64,7 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
         return kExitNoSessionBus;
     }
     const std::string recordingPath = shared::sharedRecordingPath(
-        options.containerRoot ? *options.containerRoot : platform::appGroupContainerRoot());
+        options.containerRoot ? *options.containerRoot : root.path);
     std::optional<RecordingArchive> archive;
     if (options.keepDirectory) archive.emplace(*options.keepDirectory);
     err << "containing-app: waiting for " << shared::kStartSignal << " and " << shared::kEndSignal << "; recording at "

@@ -1,7 +1,7 @@
 #include "PrivateFileCreation.h"
 
-#include "../../files/PrivateDirectory.h"
-#include "../../files/UniqueDescriptor.h"
+#include "PrivateDirectory.h"
+#include "UniqueDescriptor.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace media {
+namespace platform::files {
 namespace {
 
 std::string quoted(std::string_view text) { return "\u201C" + std::string(text) + "\u201D"; }
@@ -43,7 +43,15 @@ NSErrorPtr unsafeDirectoryError(std::string_view directory, std::string_view rea
 
 CreatedFile createFileInPrivateDirectory(std::string_view path) {
     CreatedFile result;
-    const auto [directory, name] = platform::files::splitPath(path);
+    const auto [directory, name] = splitPath(path);
+    if (path.empty() || path.front() != '/') {
+        // A relative path would land wherever the process happens to run.
+        result.error = fileError(EINVAL,
+                                 "The file " + quoted(name) +
+                                     " couldn\u2019t be saved because its folder isn\u2019t an absolute path.",
+                                 path);
+        return result;
+    }
     if (name.empty() || name == "." || name == "..") {
         result.error = fileError(EISDIR,
                                  "The file " + quoted(path) +
@@ -52,7 +60,7 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
         return result;
     }
 
-    const platform::files::UniqueDescriptor dir(platform::files::openPrivateDirectory(directory));
+    const UniqueDescriptor dir(openPrivateDirectory(directory));
     if (!dir) {
         const int err = errno;
         if (err == ELOOP) {
@@ -85,4 +93,4 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
     return result;
 }
 
-}  // namespace media
+}  // namespace platform::files
