@@ -4,15 +4,16 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
 #include "HostMain.h"
 
 #include "HostError.h"
+#include "HostFolders.h"
 #include "HostWarnings.h"
 #include "StopSignals.h"
+#include "TemporarySpaceWarning.h"
 #include "cli/CommandLine.h"
 #include "progress/ProgressLine.h"
 #include "scenario/HostClock.h"
@@ -20,50 +21,11 @@
 #include "scenario/ScenarioParser.h"
 #include "scenario/ScenarioRunner.h"
 #include "summary/BroadcastTally.h"
-#include "platform/files/NSFileManager.h"
 #include "platform/log/NSLog.h"
 #include "toolkit/SharedNames.h"
 
 namespace host {
 namespace {
-
-// `path` as an absolute path to a directory; with `create`, made (0700) when
-// missing. Anything else is refused before the broadcast, naming `what`.
-std::string absoluteDirectory(const std::string& path, bool create, const std::string& what) {
-    const auto unusable = [&](const std::string& why) {
-        return HostError(ExitCode::ContainerUnusable, what + " \"" + path + "\" " + why);
-    };
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) throw unusable("cannot be used: " + error.message());
-    if (!std::filesystem::exists(absolute, error)) {
-        if (!create) throw unusable("does not exist");
-        std::filesystem::create_directories(absolute, error);
-        if (!error)
-            std::filesystem::permissions(absolute, std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::replace, error);
-        if (error) throw unusable("cannot be created: " + error.message());
-    }
-    if (!std::filesystem::is_directory(absolute, error)) throw unusable("is not a directory");
-    return absolute.lexically_normal().string();
-}
-
-// The temporary directory's parent: --temp-dir, else TMPDIR, else /tmp. A
-// TMPDIR that is relative or names no directory is refused rather than
-// replaced by /tmp or made up.
-void chooseTemporaryParent(const std::string& option) {
-    if (!option.empty()) {
-        platform::setTemporaryDirectoryParent(absoluteDirectory(option, false, "--temp-dir"));
-        return;
-    }
-    const char* tmpdir = std::getenv("TMPDIR");
-    if (tmpdir == nullptr || *tmpdir == '\0') return;
-    if (*tmpdir != '/')
-        throw HostError(ExitCode::ContainerUnusable,
-                        "TMPDIR \"" + std::string(tmpdir) +
-                            "\" is not an absolute path (unset it to use /tmp, or give --temp-dir)");
-    (void)absoluteDirectory(tmpdir, false, "TMPDIR");
-}
 
 // Routes the platform log and the host's warnings while the run lasts (the
 // log above the progress line, or nowhere under --quiet; warnings to
@@ -108,20 +70,20 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
 
     // Everything the run needs is checked before the extension sees a call.
     Scenario scenario = options->scenarioFile ? loadScenarioFile(*options->scenarioFile) : scenarioFromOptions(*options);
-    // The container root, given or from the environment, is made now: one
-    // below a file is refused before the broadcast, not found after it.
-    platform::setAppGroupContainerRoot(options->containerRoot.empty()
-                                           ? absoluteDirectory(platform::appGroupContainerRoot(), true,
-                                                               "the app-group container root")
-                                           : absoluteDirectory(options->containerRoot, true, "--container-root"));
-    chooseTemporaryParent(options->tempDir);
+    // The folders, given or from the environment, are made now: one below a
+    // file, or a variable that names none, is refused before the broadcast.
+    const ChosenFolders folders = chooseFolders(options->containerRoot, options->tempDir);
+    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    const std::optional<double> recordingRate = recordingBytesPerSecond(scenario);
     PreparedScenario prepared = prepareScenario(std::move(scenario), STDIN_FILENO, options->scenarioFile.value_or(""));
+    if (recordingRate)
+        if (const std::string room = temporarySpaceWarning(folders.temporaryParent, *recordingRate); !room.empty())
+            std::cerr << program << ": warning: " << room << std::endl;
 
     std::optional<ProgressLine> progress;
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
     ProgressLine* progressLine = progress ? &*progress : nullptr;
-    BroadcastTally tally(shared::sharedRecordingPath(platform::appGroupContainerRoot()), progressLine);
-    const std::string program = argc > 0 ? std::filesystem::path(argv[0]).filename().string() : "broadcast-extension";
+    BroadcastTally tally(shared::sharedRecordingPath(folders.containerRoot), progressLine);
     const auto say = [&](const std::string& line) {
         if (progressLine != nullptr)
             progressLine->printAbove(line);
@@ -156,7 +118,7 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
         printTextSummary(tally.report(), std::cout);
     std::cout.flush();
     if (!outcome.sourceFailure.empty()) return static_cast<int>(ExitCode::SourceLost);
-    return static_cast<int>(tally.everyEndedBroadcastRecorded() ? ExitCode::Ok : ExitCode::NoRecording);
+    return static_cast<int>(tally.exitStatus());
 }
 
 }  // namespace

@@ -33,8 +33,9 @@ toolkit::HelpPage helpPage() {
             {3, "bad source or unreadable sound file"},
             {4, "bad scenario"},
             {5, "a broadcast ended without producing NewRecording.wav"},
-            {6, "container root unusable"},
+            {6, "container root or temporary directory unusable"},
             {7, "the sound server went away mid-broadcast (what was recorded is handed over)"},
+            {8, "a recording was handed over but cut short (full disk, file-size limit)"},
             {130, "a second SIGINT or SIGTERM aborted the broadcast"},
         },
     };
@@ -179,7 +180,9 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
         ->type_name("DIR")
         ->group("Files");
     app.add_option("--temp-dir", options.tempDir,
-                   "Parent of the extension's temporary directory (default: $TMPDIR, else /tmp)")
+                   "Parent of the extension's temporary directory, where the recording grows until it is handed "
+                   "over (default: $TMPDIR, else $XDG_CACHE_HOME, else ~/.cache: on disk, where /tmp is often in "
+                   "memory, and usually on the containers' filesystem, so the hand-over is a link, not a copy)")
         ->type_name("DIR")
         ->group("Files");
     app.add_flag("--json", options.json, "Print the summary as JSON (default: text)")->group("Output");

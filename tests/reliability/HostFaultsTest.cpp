@@ -4,6 +4,7 @@
 // and writes nothing outside the places the extension owns.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -81,7 +82,9 @@ TEST_F(HostFaults, KilledAtRandomPointsThenANewBroadcastIsCompleteAndCorrect) {
     }
 }
 
-// The second broadcast runs start to finish while the first, in real time, records.
+// The second broadcast runs start to finish while the first, in real time, records. The second's
+// set-up takes the name "tempfile.wav": it hands over its own file by a link, the first (whose file
+// has lost its name) a copy from its own descriptor.
 TEST_F(HostFaults, OverlappingBroadcastsEachHandOverTheirOwnRecording) {
     HostLaunch realtime = broadcast(3);
     realtime.arguments.push_back("--realtime");
@@ -94,12 +97,37 @@ TEST_F(HostFaults, OverlappingBroadcastsEachHandOverTheirOwnRecording) {
     Recording r = readRecording(shared());
     EXPECT_EQ(r.info.frames, 22050);
     EXPECT_NEAR(hertz(r, 0, r.info.frames), 880, 5);
+    EXPECT_TRUE(fs::equivalent(shared(), temporaryRecording())) << "handed over by a link";
 
     const HostRun run = finishHost(first);
     EXPECT_EQ(run.exitStatus, 0) << run.signal << run.standardError;
     r = readRecording(shared());
     EXPECT_EQ(r.info.frames, 3 * 44100);
     EXPECT_NEAR(hertz(r, 0, r.info.frames), 440, 5);
+    EXPECT_FALSE(fs::equivalent(shared(), temporaryRecording())) << "copied";
+}
+
+// Two broadcasts, each with its temporary directory, finish at the same moment, one of them cut
+// short by a file-size limit: each one's exit status and summary describe its own recording,
+// whichever the shared name holds by then.
+TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
+    fs::create_directories(temp / "tmp2");
+    for (int round = 0; round < 5; ++round) {
+        HostLaunch whole = broadcast(1, "sine:880"), cut = broadcast(1);
+        whole.arguments.insert(whole.arguments.end(), {"--json", "--realtime"});
+        cut.arguments.insert(cut.arguments.end(), {"--json", "--realtime", "--temp-dir", temp / "tmp2"});
+        cut.fileSizeLimit = 64 << 10;
+        StartedHost started[] = {startHost(whole), startHost(cut)};
+        const struct { int status; const char* recording; bool whole; } expected[] = {{0, "complete", true},
+                                                                                      {8, "incomplete", false}};
+        for (int i = 0; i < 2; ++i) {
+            const HostRun run = finishHost(started[i]);
+            EXPECT_EQ(run.exitStatus, expected[i].status) << run.standardError;
+            const nlohmann::json r = nlohmann::json::parse(run.standardOutput)["broadcasts"][0]["recording"];
+            EXPECT_EQ(r["status"], expected[i].recording) << r;
+            EXPECT_EQ(r["frames"] == 44100, expected[i].whole) << r;
+        }
+    }
 }
 
 // A fault arranged before one broadcast, and what the extension must say and hand over.
@@ -108,7 +136,7 @@ struct Fault {
     double seconds;
     const char* errb;   // what the one "errb" line names; none: no such line
     const char* error;  // what the one "++error" line names; none: no such line
-    long frames;        // at least this many handed over; 0: no recording
+    long frames;        // at least this many handed over; 0: no recording (exit 5), cut short with errb (exit 8)
     std::function<void(HostFaults&, HostLaunch&)> arrange;  // may skip the test
 };
 
@@ -135,7 +163,7 @@ TEST_P(HostFault, EndsWithTheRightLinesAndHandOver) {
     const Recording r = readRecording(shared());
     EXPECT_EQ(r.opened, f.frames > 0);
     EXPECT_GE(r.info.frames, f.frames);
-    EXPECT_EQ(run.exitStatus, f.frames > 0 ? 0 : 5) << run.standardError;
+    EXPECT_EQ(run.exitStatus, f.frames == 0 ? 5 : f.errb != nullptr ? 8 : 0) << run.standardError;
     if (f.frames == 0 && fs::is_directory(fs::symlink_status(containerRoot() + "/group.tolvix"))) {
         EXPECT_TRUE(fs::is_empty(containerRoot() + "/group.tolvix")) << "no partial or hidden file is left";
     }
