@@ -41,14 +41,17 @@ public:
     bool removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr* error);
 
     // Copies the regular file at `source` to `destination`, which must not
-    // exist. When this process created the file at `source` (the media
-    // writer's file) and still holds it, that file is copied, whatever the
-    // name holds now. The copy is a clone, a hard link of that very file, or
-    // a copy of its bytes (see CopyIntoPlace.h); it appears at the
+    // exist, unless this process last asked to remove just that destination:
+    // what is there then was placed meanwhile by another process, and the
+    // newest copy wins. When this process created the file at `source` (the
+    // media writer's file) and still holds it, that file is copied, whatever
+    // the name holds now. The copy is a clone, a hard link of that very file,
+    // or a copy of its bytes (see CopyIntoPlace.h); it appears at the
     // destination in one step, replacing whatever another process placed
-    // there meanwhile, and nothing named is left behind by a failure or a
-    // kill. Fails with an error when there is no destination URL. Every call
-    // is kept as the last hand-over (HandOverRecord.h).
+    // there meanwhile (a link itself, never what it leads to), and nothing
+    // named is left behind by a failure or a kill. Fails with an error when
+    // there is no destination URL. Every call is kept as the last hand-over
+    // (HandOverRecord.h).
     bool copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination,
                        NSErrorPtr* error);
 };

@@ -107,25 +107,37 @@ TEST_F(HostFaults, OverlappingBroadcastsEachHandOverTheirOwnRecording) {
     EXPECT_FALSE(fs::equivalent(shared(), temporaryRecording())) << "copied";
 }
 
-// Two broadcasts, each with its temporary directory, finish at the same moment, one of them cut
-// short by a file-size limit: each one's exit status and summary describe its own recording,
-// whichever the shared name holds by then.
+// Four programs at once (each with its temporary directory, all with the same container), each
+// finishing broadcast after broadcast of its own length; one program's recordings are all cut short
+// by a file-size limit. Each broadcast's summary describes its own recording, and each exit status
+// its own program's, whatever the shared name holds by the time it looks.
 TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
-    fs::create_directories(temp / "tmp2");
-    for (int round = 0; round < 5; ++round) {
-        HostLaunch whole = broadcast(1, "sine:880"), cut = broadcast(1);
-        whole.arguments.insert(whole.arguments.end(), {"--json", "--realtime"});
-        cut.arguments.insert(cut.arguments.end(), {"--json", "--realtime", "--temp-dir", temp / "tmp2"});
-        cut.fileSizeLimit = 64 << 10;
-        StartedHost started[] = {startHost(whole), startHost(cut)};
-        const struct { int status; const char* recording; bool whole; } expected[] = {{0, "complete", true},
-                                                                                      {8, "incomplete", false}};
-        for (int i = 0; i < 2; ++i) {
-            const HostRun run = finishHost(started[i]);
-            EXPECT_EQ(run.exitStatus, expected[i].status) << run.standardError;
-            const nlohmann::json r = nlohmann::json::parse(run.standardOutput)["broadcasts"][0]["recording"];
-            EXPECT_EQ(r["status"], expected[i].recording) << r;
-            EXPECT_EQ(r["frames"] == 44100, expected[i].whole) << r;
+    constexpr int kPrograms = 4, kBroadcasts = 25;
+    std::vector<StartedHost> started;
+    for (int p = 0; p < kPrograms; ++p) {
+        nlohmann::json steps = nlohmann::json::array();
+        for (int b = 0; b < kBroadcasts; ++b)
+            for (const char* step : {R"({"step": "begin"})", R"({"step": "start"})", R"({"step": "finish"})"}) {
+                steps.push_back(nlohmann::json::parse(step));
+                if (step[10] == 's' && step[11] == 't')  // after "start": this program's own length
+                    steps.push_back({{"step", "stream"}, {"seconds", 0.1 * (p + 1)}, {"mic", nullptr}, {"video", nullptr}});
+            }
+        const std::string scenario = temp / ("scenario" + std::to_string(p) + ".json");
+        std::ofstream(scenario) << nlohmann::json{{"steps", steps}};
+        fs::create_directories(temp / ("tmp" + std::to_string(p)));
+        HostLaunch launch = launchWith({"--scenario", scenario, "--json"});
+        launch.arguments.insert(launch.arguments.end(), {"--temp-dir", temp / ("tmp" + std::to_string(p))});
+        if (p == kPrograms - 1) launch.fileSizeLimit = 32 << 10;
+        started.push_back(startHost(launch));
+    }
+    for (int p = 0; p < kPrograms; ++p) {
+        const bool cut = p == kPrograms - 1;
+        const HostRun run = finishHost(started[p]);
+        EXPECT_EQ(run.exitStatus, cut ? 8 : 0) << run.standardError;
+        for (const nlohmann::json& broadcast : nlohmann::json::parse(run.standardOutput)["broadcasts"]) {
+            const nlohmann::json& r = broadcast["recording"];
+            EXPECT_EQ(r["status"], cut ? "incomplete" : "complete") << p << r;
+            EXPECT_EQ(r["frames"], cut ? (32768 - 80) / 4 : 4410 * (p + 1)) << p << r;
         }
     }
 }
