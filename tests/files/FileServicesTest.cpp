@@ -8,11 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "platform/files/CopyIntoPlace.h"
 #include "platform/files/NSFileManager.h"
@@ -185,6 +188,27 @@ TEST_F(FileManager, PlacementReplacesTheNameWithTheSourcesOwnFile) {
         std::ifstream outside(temp / "outside");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(outside), {}), "keep");
     }
+}
+
+// A reader of the name meanwhile meets the old file or the whole new one, never a part of one.
+TEST_F(FileManager, AReaderOfTheNameNeverMeetsAPartOfTheFile) {
+    const std::string out = container() + "/out.wav";
+    constexpr off_t kSize = 32 << 20;
+    writeFile(out, "old");
+    writeFile(temp / "big.wav", std::string(kSize, 'b'));  // readable by others: copied, not linked
+    std::atomic<bool> placed{false};
+    std::set<off_t> sizes;
+    std::thread reader([&] {
+        for (struct stat st{}; !placed;)
+            if (::stat(out.c_str(), &st) == 0) sizes.insert(st.st_size);
+    });
+    const UniqueDescriptor in(::open((temp / "big.wav").c_str(), O_RDONLY)),
+        dir(platform::files::openPrivateDirectory(container()));
+    EXPECT_EQ(platform::files::placeFile(in.get(), dir.get(), "out.wav").error, 0);
+    placed = true;
+    reader.join();
+    const std::set<off_t> whole{3, kSize};
+    EXPECT_TRUE(std::includes(whole.begin(), whole.end(), sizes.begin(), sizes.end())) << *sizes.begin();
 }
 
 // Without unnamed files, the copy goes to a hidden name no live process uses, after removing

@@ -172,6 +172,8 @@ TEST_P(HostFault, EndsWithTheRightLinesAndHandOver) {
     for (size_t i = 0; i < log.size(); ++i)
         EXPECT_TRUE(log[i].starts_with(expected[i].first) && log[i].find(expected[i].second) != std::string::npos)
             << log[i];
+    const bool inMemory = std::find(mounts.begin(), mounts.end(), tempParent()) != mounts.end();
+    EXPECT_TRUE(!inMemory || run.standardError.find("is in memory (tmpfs)") != std::string::npos) << "a warning first";
     const Recording r = readRecording(shared());
     EXPECT_EQ(r.opened, f.frames > 0);
     EXPECT_GE(r.info.frames, f.frames);
