@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
-#include <utility>
 
 #include "CopyIntoPlace.h"
 #include "CreatedFiles.h"
 #include "HandOverRecord.h"
 #include "PrivateDirectory.h"
+#include "RemovalMemory.h"
 #include "UniqueDescriptor.h"
 
 namespace {
@@ -25,27 +25,6 @@ struct Entitlements {
 Entitlements& entitlements() {
     static Entitlements e;
     return e;
-}
-
-// The path this process last asked to remove and has not copied to since.
-// Whatever is at that path when the copy comes was placed after the removal
-// by another process (another broadcast finishing at the same moment), and
-// the copy replaces it: the newest recording wins, instead of one of two
-// broadcasts finishing together failing with "File exists".
-struct RemovalAsked {
-    std::mutex mutex;
-    std::string path;
-};
-
-RemovalAsked& removalAsked() {
-    static RemovalAsked r;
-    return r;
-}
-
-// Whether `path` was the last removal asked for; forgets it either way.
-bool takeRemovalAsked(const std::string& path) {
-    std::lock_guard lock(removalAsked().mutex);
-    return std::exchange(removalAsked().path, std::string()) == path;
 }
 
 using platform::files::UniqueDescriptor;
@@ -106,7 +85,8 @@ platform::files::HandOver copyIntoPlace(const NSURL& source, const std::optional
     const std::string& from = source.path();
     const std::string& to = destination->path();
     handOver.destination = to;
-    const bool removedFirst = takeRemovalAsked(to);
+    // What another process placed since this one removed the destination is replaced: the newest wins.
+    const bool removedFirst = platform::files::takeRemovalAsked(to);
     const auto fail = [&](int err) {
         handOver.error = NSError::errorWithPOSIXCode(err, "copy", from, to);
         return handOver;
@@ -184,10 +164,7 @@ bool NSFileManager::removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr*
         return false;
     }
     const std::string& path = url->path();
-    {
-        std::lock_guard lock(removalAsked().mutex);
-        removalAsked().path = path;
-    }
+    platform::files::noteRemovalAsked(path);
     std::string name;
     bool inContainer = false;
     const UniqueDescriptor dir = openDirectoryHolding(path, name, &inContainer);

@@ -1,6 +1,7 @@
 #include "PrivateFileCreation.h"
 
 #include "PrivateDirectory.h"
+#include "RemovalMemory.h"
 #include "UniqueDescriptor.h"
 
 #include <cerrno>
@@ -37,6 +38,27 @@ NSErrorPtr unsafeDirectoryError(std::string_view directory, std::string_view rea
         {std::string(NSFilePathErrorKey), std::string(directory)}};
     return std::make_shared<NSError>(NSCocoaErrorDomain, NSFileWriteNoPermissionError,
                                      std::move(info));
+}
+
+// Enough for every set-up of a crowd of broadcasts starting at one moment.
+constexpr int kTakeOverAttempts = 64;
+
+// Creates `name` in `dirFd` exclusively, never through a link, readable too
+// (the hand-over copies from this descriptor). When this process last asked
+// to remove `path`, a file another process made there since (its own set-up
+// at the same moment) loses the name to this one, as an overlapping
+// broadcast's recording does: the other keeps writing, and hands over, its
+// own file through its descriptor.
+int createExclusively(int dirFd, const std::string& name, std::string_view path) {
+    const bool removedFirst = takeRemovalAsked(path);
+    for (int attempt = 0;; ++attempt) {
+        const int fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST || !removedFirst || attempt == kTakeOverAttempts) return fd;
+        if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+            errno = EEXIST;  // a directory, say: the name is not to be taken
+            return -1;
+        }
+    }
 }
 
 }  // namespace
@@ -76,8 +98,7 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
         return result;
     }
 
-    // Readable too: the hand-over copies from this descriptor.
-    const int fd = ::openat(dir.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = createExclusively(dir.get(), name, path);
     if (fd < 0) {
         const int err = errno;
         std::string sentence = err == EEXIST

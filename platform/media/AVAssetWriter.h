@@ -30,7 +30,9 @@ enum class AVAssetWriterStatus { Unknown = 0, Writing = 1, Completed = 2, Failed
 class AVAssetWriter {
 public:
     // A writer for `url` with file type WAVE, or none with `*outError` set:
-    // when the file type is not WAVE, a file already exists at the URL, the
+    // when the file type is not WAVE, a file already exists at the URL (one
+    // made by another process since this one asked the file manager to
+    // remove the URL is replaced instead), the
     // URL's directory is not a private directory of this user, or the file
     // cannot be created. `outError` may be null.
     static std::shared_ptr<AVAssetWriter> assetWriterWithURL(const NSURL& url, AVFileType fileType,

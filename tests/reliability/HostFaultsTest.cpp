@@ -107,12 +107,12 @@ TEST_F(HostFaults, OverlappingBroadcastsEachHandOverTheirOwnRecording) {
     EXPECT_FALSE(fs::equivalent(shared(), temporaryRecording())) << "copied";
 }
 
-// Four programs at once (each with its temporary directory, all with the same container), each
-// finishing broadcast after broadcast of its own length; one program's recordings are all cut short
-// by a file-size limit. Each broadcast's summary describes its own recording, and each exit status
-// its own program's, whatever the shared name holds by the time it looks.
+// Eight programs at once in the same folders, each setting up and finishing broadcast after broadcast
+// of its own length; one program's recordings are all cut short by a file-size limit. No set-up fails
+// (the last to set up takes "tempfile.wav"), each broadcast's summary describes its own recording and
+// each exit status its own program's, whatever the shared names hold by the time it looks.
 TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
-    constexpr int kPrograms = 4, kBroadcasts = 40;
+    constexpr int kPrograms = 8, kBroadcasts = 40;
     std::vector<StartedHost> started;
     for (int p = 0; p < kPrograms; ++p) {
         nlohmann::json steps = nlohmann::json::array();
@@ -124,9 +124,7 @@ TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
             }
         const std::string scenario = temp / ("scenario" + std::to_string(p) + ".json");
         std::ofstream(scenario) << nlohmann::json{{"steps", steps}};
-        fs::create_directories(temp / ("tmp" + std::to_string(p)));
         HostLaunch launch = launchWith({"--scenario", scenario, "--json"});
-        launch.arguments.insert(launch.arguments.end(), {"--temp-dir", temp / ("tmp" + std::to_string(p))});
         if (p == kPrograms - 1) launch.fileSizeLimit = 48 << 10;  // room for the summary on standard output too
         started.push_back(startHost(launch));
     }
