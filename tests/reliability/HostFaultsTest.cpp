@@ -132,7 +132,8 @@ TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
         const bool cut = p == kPrograms - 1;
         const HostRun run = finishHost(started[p]);
         EXPECT_EQ(run.exitStatus, cut ? 8 : 0) << run.standardError;
-        for (const nlohmann::json& broadcast : nlohmann::json::parse(run.standardOutput)["broadcasts"]) {
+        const nlohmann::json summary = nlohmann::json::parse(run.standardOutput);
+        for (const nlohmann::json& broadcast : summary["broadcasts"]) {
             const nlohmann::json& r = broadcast["recording"];
             EXPECT_EQ(r["status"], cut ? "incomplete" : "complete") << p << r;
             EXPECT_EQ(r["frames"], cut ? (49152 - 80) / 4 : 4410 * (p + 1)) << p << r;
