@@ -56,7 +56,8 @@ settle
 echo "== 4. hand-over of a ${hour} s recording vs cp" >&2
 "$bin/bench/handover/handover_bench" "$hour" 5 | tee "$work/handover.txt" >&2
 read -r ours cpms ratio < <(awk '{print $(NF-7), $(NF-3), $NF}' "$work/handover.txt")
-row "hand-over (endBroadcast vs cp, same directory)" "ours ${ours} ms" "cp ${cpms} ms" "ratio ${ratio}"
+method=$(sed -n 's/.* by \([a-z]*\),.*/\1/p' "$work/handover.txt")
+row "hand-over by ${method} (endBroadcast vs cp, same directory)" "ours ${ours} ms" "cp ${cpms} ms" "ratio ${ratio}"
 
 settle
 echo "== 5. peak resident memory of the host" >&2

@@ -5,14 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 
 #include "HostMain.h"
 
 #include "HostError.h"
+#include "HostFolders.h"
 #include "HostWarnings.h"
+#include "TemporarySpaceWarning.h"
 #include "cli/CommandLine.h"
 #include "progress/ProgressLine.h"
 #include "scenario/HostClock.h"
@@ -21,7 +22,6 @@
 #include "scenario/ScenarioRunner.h"
 #include "sources/pulse/SourceListing.h"
 #include "summary/BroadcastTally.h"
-#include "platform/files/NSFileManager.h"
 #include "platform/log/NSLog.h"
 #include "toolkit/CommandLineStyle.h"
 #include "toolkit/SharedNames.h"
@@ -42,44 +42,6 @@ std::string describeSignals(const std::vector<std::string>& names) {
     std::string text = std::to_string(names.size()) + (names.size() == 1 ? " signal (" : " signals (");
     for (size_t i = 0; i < distinct.size(); ++i) text += (i == 0 ? "" : ", ") + distinct[i];
     return text + ")";
-}
-
-// `path` as an absolute path to a directory; with `create`, made (0700) when
-// missing. Anything else is refused before the broadcast, naming `what`.
-std::string absoluteDirectory(const std::string& path, bool create, const std::string& what) {
-    const auto unusable = [&](const std::string& why) {
-        return HostError(ExitCode::ContainerUnusable, what + " \"" + path + "\" " + why);
-    };
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) throw unusable("cannot be used: " + error.message());
-    if (!std::filesystem::exists(absolute, error)) {
-        if (!create) throw unusable("does not exist");
-        std::filesystem::create_directories(absolute, error);
-        if (!error)
-            std::filesystem::permissions(absolute, std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::replace, error);
-        if (error) throw unusable("cannot be created: " + error.message());
-    }
-    if (!std::filesystem::is_directory(absolute, error)) throw unusable("is not a directory");
-    return absolute.lexically_normal().string();
-}
-
-// The temporary directory's parent: --temp-dir, else TMPDIR, else /tmp. A
-// TMPDIR that is relative or names no directory is refused rather than
-// replaced by /tmp or made up.
-void chooseTemporaryParent(const std::string& option) {
-    if (!option.empty()) {
-        platform::setTemporaryDirectoryParent(absoluteDirectory(option, false, "--temp-dir"));
-        return;
-    }
-    const char* tmpdir = std::getenv("TMPDIR");
-    if (tmpdir == nullptr || *tmpdir == '\0') return;
-    if (*tmpdir != '/')
-        throw HostError(ExitCode::ContainerUnusable,
-                        "TMPDIR \"" + std::string(tmpdir) +
-                            "\" is not an absolute path (unset it to use /tmp, or give --temp-dir)");
-    (void)absoluteDirectory(tmpdir, false, "TMPDIR");
 }
 
 // Routes the platform log and the host's warnings while the run lasts (the
@@ -133,22 +95,30 @@ RunOutcome runSessions(ScenarioRunner& runner, PreparedScenario& prepared) {
     return {failure.empty(), failure};
 }
 
+struct PreparedRun {
+    ChosenFolders folders;
+    PreparedScenario scenario;
+};
+
 // Everything the run needs, checked before the extension sees a call.
-PreparedScenario prepareRun(const HostOptions& options, const std::string& program, toolkit::StopToken stop) {
+PreparedRun prepareRun(const HostOptions& options, const std::string& program, toolkit::StopToken stop) {
     Scenario scenario = options.scenarioFile ? loadScenarioFile(*options.scenarioFile) : scenarioFromOptions(options);
     if (startsABroadcastWithFloat64AppAudio(scenario))
         std::cerr << program << ": warning: 64-bit float app audio makes no recording: the recording keeps the "
                                 "delivered depth as integers, and there are no 64-bit integer WAVE files"
                   << std::endl;
-    // The container root, given or from the environment, is made now: one
-    // below a file is refused before the broadcast, not found after it.
-    platform::setAppGroupContainerRoot(options.containerRoot.empty()
-                                           ? absoluteDirectory(platform::appGroupContainerRoot(), true,
-                                                               "the app-group container root")
-                                           : absoluteDirectory(options.containerRoot, true, "--container-root"));
-    chooseTemporaryParent(options.tempDir);
-    return prepareScenario(std::move(scenario), {STDIN_FILENO, options.scenarioFile.value_or(""), stop,
-                                                 options.follow ? std::optional(options.idleSeconds) : std::nullopt});
+    // The folders, given or from the environment, are made now: one below a
+    // file, or a variable that names none, is refused before the broadcast.
+    ChosenFolders folders = chooseFolders(options.containerRoot, options.tempDir);
+    const std::optional<double> recordingRate = recordingBytesPerSecond(scenario);
+    PreparedRun run{std::move(folders),
+                    prepareScenario(std::move(scenario),
+                                    {STDIN_FILENO, options.scenarioFile.value_or(""), stop,
+                                     options.follow ? std::optional(options.idleSeconds) : std::nullopt})};
+    if (recordingRate)
+        if (const std::string room = temporarySpaceWarning(run.folders.temporaryParent, *recordingRate); !room.empty())
+            std::cerr << program << ": warning: " << room << std::endl;
+    return run;
 }
 
 int run(int argc, char** argv, const NSExtensionBundle& bundle) {
@@ -165,12 +135,12 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     }
 
     const std::string program = programName(argc, argv);
-    PreparedScenario prepared = prepareRun(*options, program, stopSignals.token());
+    PreparedRun prepared = prepareRun(*options, program, stopSignals.token());
 
     std::optional<ProgressLine> progress;
     if (!options->quiet && ::isatty(STDERR_FILENO) == 1) progress.emplace(stderr);
     ProgressLine* progressLine = progress ? &*progress : nullptr;
-    BroadcastTally tally(shared::sharedRecordingPath(platform::appGroupContainerRoot()), progressLine);
+    BroadcastTally tally(shared::sharedRecordingPath(prepared.folders.containerRoot), progressLine);
     const auto say = [&](const std::string& line) {
         if (progressLine != nullptr)
             progressLine->printAbove(line);
@@ -181,13 +151,13 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     {
         LogRoute route(options->quiet, progressLine,
                        [&](std::string_view message) { say(program + ": warning: " + std::string(message)); });
-        RunOptions runOptions{options->realtime || hasLiveSource(prepared), kHostClockStartNanos,
+        RunOptions runOptions{options->realtime || hasLiveSource(prepared.scenario), kHostClockStartNanos,
                               stopSignals.token()};
         if (!options->quiet)
             runOptions.stopping = [&] { say(program + ": stopping: finishing the broadcast (Ctrl-C again to abort)"); };
         ScenarioRunner runner(bundle.makePrincipalClass, tally, std::move(runOptions));
         try {
-            outcome = options->follow ? runSessions(runner, prepared) : runner.run(prepared);
+            outcome = options->follow ? runSessions(runner, prepared.scenario) : runner.run(prepared.scenario);
         } catch (...) {
             if (progressLine != nullptr) progressLine->finish();
             throw;
@@ -202,7 +172,7 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     else
         printTextSummary(tally.report(), std::cout);
     if (!outcome.sourceFailure.empty()) return static_cast<int>(ExitCode::SourceLost);
-    return static_cast<int>(tally.everyEndedBroadcastRecorded() ? ExitCode::Ok : ExitCode::NoRecording);
+    return static_cast<int>(tally.exitStatus());
 }
 
 }  // namespace

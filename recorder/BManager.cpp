@@ -23,6 +23,12 @@ constexpr std::string_view kAppGroupIdentifier = "group.tolvix";
 // Every later app-audio buffer would meet the same problem, so it is logged
 // once per broadcast rather than once per buffer, and the finish names it
 // when nothing was recorded.
+//
+// A third process-wide variable beside `writer` and `writerInput`, kept on
+// purpose: when no input can be made, set-up runs again for every buffer
+// (whether set-up is due is decided by `writerInput` alone), and without a
+// memory of the problem each of them, fifty a second, would log it. Cleared
+// with the other two at each broadcast start, and read on this thread only.
 NSErrorPtr setUpProblem;
 
 void noteSetUpProblem(NSErrorPtr error) {

@@ -63,7 +63,7 @@ nlohmann::ordered_json recordingJson(const RecordingSummary& r) {
     j["status"] = statusName(r.status);
     if (!r.path.empty()) j["path"] = r.path;
     if (r.status != Status::Complete) j["error"] = r.error;
-    if (r.status == Status::Complete) {
+    if (r.status == Status::Complete || r.cutShort) {
         j["container"] = r.container;
         j["sampleRate"] = r.sampleRate;
         j["channels"] = r.channels;
@@ -102,7 +102,8 @@ RecordingSummary recordingFromJson(const nlohmann::json& j) {
         r.fileBytes = j.at("fileBytes").get<uint64_t>();
     }
     if (r.status != Status::Complete) r.error = j.at("error").get<std::string>();
-    if (r.status == Status::Complete) {
+    r.cutShort = r.status == Status::Incomplete && j.contains("container");
+    if (r.status == Status::Complete || r.cutShort) {
         r.container = j.at("container").get<std::string>();
         r.sampleRate = j.at("sampleRate").get<uint32_t>();
         r.channels = j.at("channels").get<uint32_t>();

@@ -5,8 +5,9 @@
 //    "channels": 2, "bitsPerSample": 16, "frames": 441000, "durationSeconds": 10.0,
 //    "fileBytes": 1764080, "peakDbfs": -6.02, "rmsDbfs": -9.5, "fullScaleSamples": 0}
 // "path" is there only when a file was found; "error" (a message) only when
-// the recording is not complete; the format keys only when it is; the level
-// keys only from a program that measured them. Sample rates are in hertz,
+// the recording is not complete; the format keys only when the file is whole
+// and readable (complete, or incomplete because the recording was cut short);
+// the level keys only from a program that measured them. Sample rates are in hertz,
 // durations in seconds, levels in dB relative to full scale (null for
 // digital silence).
 
@@ -37,6 +38,9 @@ struct RecordingSummary {
         Complete,
     };
     Status status = Status::Missing;
+    // Incomplete because the writer stopped early (a full disk): the file is
+    // whole up to there, so its format is given too.
+    bool cutShort = false;
     std::string path;   // where the file is; empty when there is none
     std::string error;  // why it is not complete
     std::string container;  // "RIFF" or "RF64"

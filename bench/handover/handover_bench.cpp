@@ -1,6 +1,8 @@
 // The hand-over at the end of a broadcast: endBroadcast on a long recording
 // (finish, remove the old shared recording, copy, signal) against `cp` of the
-// same file into the same directory, run alternately; medians and their ratio.
+// same file into the same directory, run alternately; medians and their ratio,
+// the method the file services chose (clone, link or copy) and the bytes the
+// hand-overs wrote (write_bytes of /proc/self/io).
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -11,10 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "extension/SampleHandler.h"
+#include "platform/files/HandOverRecord.h"
 #include "platform/files/NSFileManager.h"
 
 extern char** environ;
@@ -37,6 +41,17 @@ double timeCp(const std::string& from, const std::string& to) {
     int status = 0;
     waitpid(pid, &status, 0);
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// Bytes this process has caused to be written to storage so far.
+double bytesWritten() {
+    std::ifstream io("/proc/self/io");
+    for (std::string key; io >> key;) {
+        double value = 0;
+        io >> value;
+        if (key == "write_bytes:") return value;
+    }
+    return NAN;
 }
 
 }  // namespace
@@ -68,15 +83,21 @@ int main(int argc, char** argv) {
     const std::string source = NSTemporaryDirectory() + "/tempfile.wav";
     const std::string cpTarget = root + "/group.tolvix/cp-copy.wav";
     std::vector<double> ours, cp;
+    double written = 0;
     for (int r = 0; r < rounds; ++r) {
+        const double before = bytesWritten();
         const auto t0 = std::chrono::steady_clock::now();
         handler.broadcastFinished();  // later rounds: the finished writer, then remove and copy again
         ours.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        if (r > 0) written += bytesWritten() - before;  // the first round also finishes the file
         cp.push_back(timeCp(source, cpTarget));
     }
     const double bytes = static_cast<double>(std::filesystem::file_size(source));
-    std::printf("hand-over of %.0f s recording (%.0f MB): endBroadcast median %.1f ms, cp median %.1f ms, ratio %.2f\n",
-                seconds, bytes / 1e6, median(ours), median(cp), median(ours) / median(cp));
+    const char* method = platform::files::placementMethodName(platform::files::lastHandOver().method);
+    std::printf("hand-over of %.0f s recording (%.0f MB) by %s, %.0f MB written each: endBroadcast median %.1f ms, "
+                "cp median %.1f ms, ratio %.2f\n",
+                seconds, bytes / 1e6, method, rounds > 1 ? written / (rounds - 1) / 1e6 : NAN, median(ours), median(cp),
+                median(ours) / median(cp));
     std::filesystem::remove_all(scratch);
     return 0;
 }

@@ -38,6 +38,7 @@ toolkit::HelpPage helpPage() {
             {"5", "a broadcast ended without producing NewRecording.wav"},
             {"6", "container root or temporary directory unusable"},
             {"7", "the sound server went away mid-broadcast (what was recorded is handed over)"},
+            {"8", "a recording was handed over but cut short (full disk, file-size limit)"},
             {"9", "a start or end signal never reached the session bus (its daemon was stuck to the end)"},
             {"10", "standard output could not be written"},
             {"128+N", "a second SIGINT or SIGTERM aborted a finishing broadcast: 128 plus the signal's number (130 "
@@ -186,7 +187,9 @@ void addFolderAndOutputOptions(CLI::App& app, HostOptions& options) {
         ->type_name("DIR")
         ->group("Folders");
     app.add_option("--temp-dir", options.tempDir,
-                   "Parent of the extension's temporary directory (default: $TMPDIR, else /tmp)")
+                   "Parent of the extension's temporary directory, where the recording grows until it is handed "
+                   "over (default: $TMPDIR, else $XDG_CACHE_HOME, else ~/.cache: on disk, where /tmp is often in "
+                   "memory, and usually on the containers' filesystem, so the hand-over is a link, not a copy)")
         ->type_name("DIR")
         ->group("Folders");
     app.add_flag("--json", options.json, "Print the summary as JSON (default: text)")->group("Output");

@@ -17,8 +17,8 @@ struct HostOptions {
     std::optional<double> pauseAt;
     std::optional<double> resumeAt;
     bool finishWithError = false;
-    std::string containerRoot;           // empty: the platform's default
-    std::string tempDir;                 // empty: $TMPDIR
+    std::optional<std::string> containerRoot;  // none: from the environment
+    std::optional<std::string> tempDir;        // none: $TMPDIR, else the user's cache folder
     bool realtime = false;
     bool live = false;                   // --live: no default duration (until stopped)
     bool follow = false;                 // a broadcast each time the chosen apps play

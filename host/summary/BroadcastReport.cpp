@@ -26,6 +26,27 @@ const char* endName(BroadcastReport::End end) {
     return "not ended";
 }
 
+// The recording's lines of a broadcast's text summary.
+void printRecording(const BroadcastReport& broadcast, const std::string& expectedPath, std::ostream& out) {
+    const toolkit::RecordingSummary& facts = *broadcast.recording;
+    if (facts.status == Status::Missing) {
+        out << "  recording  none: " << facts.error << " (expected at " << expectedPath << ")\n";
+        return;
+    }
+    if (facts.status != Status::Complete)
+        out << "  recording  " << toolkit::statusName(facts.status) << ": " << facts.error << "\n";
+    if (facts.status != Status::Complete && !facts.cutShort) return;
+    const toolkit::RecordingLevels levels = facts.levels.value_or(toolkit::RecordingLevels{});
+    out << "  recording  " << facts.path << "\n"
+        << "  format     " << facts.container << ", " << facts.bitsPerSample << "-bit, " << facts.sampleRate << " Hz, "
+        << facts.channels << (facts.channels == 1 ? " channel" : " channels") << "\n"
+        << "  duration   " << std::fixed << std::setprecision(3) << facts.durationSeconds << " s (" << facts.frames
+        << " frames)\n"
+        << "  level      peak " << decibels(levels.peakDbfs) << ", RMS " << decibels(levels.rmsDbfs) << "\n"
+        << "  clipped    " << broadcast.clippedByHost << " samples saturated by the host, " << levels.fullScaleSamples
+        << " samples at full scale in the file\n";
+}
+
 }  // namespace
 
 void printTextSummary(const RunReport& report, std::ostream& out) {
@@ -36,23 +57,7 @@ void printTextSummary(const RunReport& report, std::ostream& out) {
             << broadcast.appAudioSeconds << " s";
         if (broadcast.live) out << "; overruns " << broadcast.overruns << " (" << broadcast.secondsLost << " s lost)";
         out << "\n";
-        if (!broadcast.recording) continue;
-        const toolkit::RecordingSummary& facts = *broadcast.recording;
-        if (facts.status == Status::Complete) {
-            const toolkit::RecordingLevels levels = facts.levels.value_or(toolkit::RecordingLevels{});
-            out << "  recording  " << facts.path << "\n"
-                << "  format     " << facts.container << ", " << facts.bitsPerSample << "-bit, " << facts.sampleRate
-                << " Hz, " << facts.channels << (facts.channels == 1 ? " channel" : " channels") << "\n"
-                << "  duration   " << std::fixed << std::setprecision(3) << facts.durationSeconds << " s ("
-                << facts.frames << " frames)\n"
-                << "  level      peak " << decibels(levels.peakDbfs) << ", RMS " << decibels(levels.rmsDbfs) << "\n"
-                << "  clipped    " << broadcast.clippedByHost << " samples saturated by the host, "
-                << levels.fullScaleSamples << " samples at full scale in the file\n";
-        } else if (facts.status == Status::Missing) {
-            out << "  recording  none produced (expected at " << report.recordingPath << ")\n";
-        } else {
-            out << "  recording  " << toolkit::statusName(facts.status) << ": " << facts.error << "\n";
-        }
+        if (broadcast.recording) printRecording(broadcast, report.recordingPath, out);
     }
 }
 

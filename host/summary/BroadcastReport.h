@@ -28,8 +28,9 @@ struct BroadcastReport {
     bool live = false;            // audio came from a live source
     uint64_t overruns = 0;        // times a live source lost audio
     double secondsLost = 0;       // how much it lost
-    // Once the broadcast ended: the new shared recording it left, or why
-    // there is none (missing) or it cannot be read (invalid).
+    // Once the broadcast ended: the recording its own hand-over placed, or
+    // why there is none (missing), it cannot be read (invalid) or it was cut
+    // short (incomplete).
     std::optional<toolkit::RecordingSummary> recording;
 };
 

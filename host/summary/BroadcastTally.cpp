@@ -1,18 +1,20 @@
 #include "BroadcastTally.h"
 
 #include "host/progress/BufferLevel.h"
+#include "platform/files/HandOverRecord.h"
 
 namespace host {
 
 BroadcastTally::BroadcastTally(std::string recordingPath, ProgressLine* progress) : progress_(progress) {
     report_.recordingPath = std::move(recordingPath);
-    lastSeen_ = identifyFile(report_.recordingPath);
 }
 
 void BroadcastTally::broadcastBegan(int broadcast) {
     BroadcastReport entry;
     entry.index = broadcast;
     report_.broadcasts.push_back(entry);
+    handOversBefore_ = platform::files::lastHandOver().serial;
+    removalsBefore_ = platform::files::containerRemovals();
     state_ = ProgressState{};
     state_.broadcast = broadcast;
     if (progress_ != nullptr) progress_->update(state_, true);
@@ -45,21 +47,21 @@ void BroadcastTally::bufferDelivered(const DeliveredBuffer& buffer, int64_t broa
 void BroadcastTally::broadcastEnded(int, bool withError) {
     BroadcastReport& entry = current();
     entry.end = withError ? BroadcastReport::End::FinishedWithError : BroadcastReport::End::Finished;
-    const std::optional<FileIdentity> now = identifyFile(report_.recordingPath);
-    toolkit::RecordingSummary& recording = entry.recording.emplace();
-    if (!now || now == lastSeen_) {
-        recording.error = "the broadcast handed over no recording";
-    } else {
-        recording = inspectRecording(report_.recordingPath);
-    }
-    lastSeen_ = now;
+    // Only a copy made since this broadcast began is its hand-over.
+    const platform::files::HandOver handOver = platform::files::lastHandOver();
+    const bool removed = platform::files::containerRemovals() != removalsBefore_;
+    entry.recording = inspectHandOver(handOver.serial != handOversBefore_ ? &handOver : nullptr, removed);
     if (progress_ != nullptr) progress_->update(state_, true);
 }
 
-bool BroadcastTally::everyEndedBroadcastRecorded() const {
-    for (const BroadcastReport& entry : report_.broadcasts)
-        if (entry.recording && entry.recording->status != toolkit::RecordingSummary::Status::Complete) return false;
-    return true;
+ExitCode BroadcastTally::exitStatus() const {
+    ExitCode status = ExitCode::Ok;
+    for (const BroadcastReport& entry : report_.broadcasts) {
+        if (!entry.recording || entry.recording->status == toolkit::RecordingSummary::Status::Complete) continue;
+        if (!entry.recording->cutShort) return ExitCode::NoRecording;
+        status = ExitCode::CutShort;
+    }
+    return status;
 }
 
 }  // namespace host

@@ -1,12 +1,14 @@
 #pragma once
 // Keeps the run's account while the scenario plays: buffers per broadcast,
-// progress on the terminal, and after each broadcast ends, whether a new
-// shared recording appeared and what it holds.
+// progress on the terminal, and after each broadcast ends, what its own
+// hand-over placed (from the platform's record of it, never from the shared
+// path, which another broadcast at the same time may have taken since).
 
 #include <optional>
 #include <string>
 
 #include "BroadcastReport.h"
+#include "host/HostError.h"
 #include "host/progress/ProgressLine.h"
 #include "host/scenario/ScenarioRunner.h"
 
@@ -14,8 +16,8 @@ namespace host {
 
 class BroadcastTally final : public RunObserver {
 public:
-    // `progress` may be null. A recording already at `recordingPath` before
-    // the run does not count as produced.
+    // `progress` may be null; `recordingPath` is where the shared recording
+    // is expected, for the text summary.
     BroadcastTally(std::string recordingPath, ProgressLine* progress);
 
     void broadcastBegan(int broadcast) override;
@@ -23,15 +25,18 @@ public:
     void broadcastEnded(int broadcast, bool withError) override;
 
     const RunReport& report() const { return report_; }
-    // True when every broadcast that ended left a readable recording.
-    bool everyEndedBroadcastRecorded() const;
+    // NoRecording when a broadcast that ended handed over no complete
+    // recording, else CutShort when one handed over a recording cut short,
+    // else Ok.
+    ExitCode exitStatus() const;
 
 private:
     BroadcastReport& current() { return report_.broadcasts.back(); }
 
     RunReport report_;
     ProgressLine* progress_;
-    std::optional<FileIdentity> lastSeen_;
+    uint64_t handOversBefore_ = 0;  // the platform's counts when the broadcast began
+    uint64_t removalsBefore_ = 0;
     ProgressState state_;
 };
 

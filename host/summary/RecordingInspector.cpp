@@ -1,6 +1,6 @@
 #include "RecordingInspector.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <cmath>
@@ -53,18 +53,8 @@ toolkit::RecordingLevels measureLevels(WaveFileReader& file) {
     return {toDbfs(peak * unit), toDbfs(rms), fullScale};
 }
 
-}  // namespace
-
-std::optional<FileIdentity> identifyFile(const std::string& path) {
-    struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0) return std::nullopt;
-    return FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
-                        static_cast<int64_t>(status.st_size),
-                        static_cast<int64_t>(status.st_mtim.tv_sec) * 1'000'000'000 + status.st_mtim.tv_nsec};
-}
-
-toolkit::RecordingSummary inspectRecording(const std::string& path) {
-    WaveFileReader file(path);
+// What `file` holds, with its levels when it is complete.
+toolkit::RecordingSummary inspect(WaveFileReader& file, const std::string& path) {
     toolkit::RecordingSummary facts = toolkit::recordingFromFile(file, path);
     if (facts.status != toolkit::RecordingSummary::Status::Complete) return facts;
     facts.levels = measureLevels(file);
@@ -72,6 +62,32 @@ toolkit::RecordingSummary inspectRecording(const std::string& path) {
         facts.status = toolkit::RecordingSummary::Status::Invalid;
         facts.error = "cannot read the samples: " + file.readProblem();
         facts.levels.reset();
+    }
+    return facts;
+}
+
+}  // namespace
+
+toolkit::RecordingSummary inspectRecording(const std::string& path) {
+    WaveFileReader file(path);
+    return inspect(file, path);
+}
+
+toolkit::RecordingSummary inspectHandOver(const platform::files::HandOver* handOver, bool sharedRecordingRemoved) {
+    toolkit::RecordingSummary facts;
+    if (handOver == nullptr || !handOver->placed) {
+        facts.error = std::string("no recording handed over; the shared recording was ") +
+                      (sharedRecordingRemoved ? "removed" : "left as it was");
+        if (handOver != nullptr && handOver->error)
+            facts.error += " (the copy failed: " + handOver->error->localizedDescription() + ")";
+        return facts;
+    }
+    WaveFileReader file(WaveFileReader::OpenFile{::fcntl(handOver->placed->get(), F_DUPFD_CLOEXEC, 0)});
+    facts = inspect(file, handOver->destination);
+    if (facts.status == toolkit::RecordingSummary::Status::Complete && !handOver->sourceCutShort.empty()) {
+        facts.status = toolkit::RecordingSummary::Status::Incomplete;
+        facts.cutShort = true;
+        facts.error = handOver->sourceCutShort + " What was recorded until then was handed over.";
     }
     return facts;
 }

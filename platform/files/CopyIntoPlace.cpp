@@ -4,18 +4,20 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <charconv>
 
+#include "DescriptorLinks.h"
 #include "FileCopy.h"
 
 namespace platform::files {
 
 namespace {
 
-// Enough for every partial copy a live process of the same pid may hold.
+// Enough for every hidden name a live process of the same pid may hold.
 constexpr unsigned kMaxAttempts = 1000;
 
 std::string partialPrefix(std::string_view name) {
@@ -37,7 +39,7 @@ long partialOwner(std::string_view entry, std::string_view prefix) {
 
 bool processIsAlive(long pid) { return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM; }
 
-// Removes partial copies of `name` whose process no longer runs: a copy
+// Removes hidden names for `name` whose process no longer runs: a placement
 // killed midway must not block later ones or stay forever.
 void removeStalePartialCopies(int dirFd, std::string_view name) {
     const int listFd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -55,27 +57,109 @@ void removeStalePartialCopies(int dirFd, std::string_view name) {
     ::closedir(dir);
 }
 
-// Links the unnamed file `fd` into `dirFd` as `name`; never replaces a file.
-int linkUnnamed(int fd, int dirFd, const std::string& name) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd);
-    if (::linkat(AT_FDCWD, self.c_str(), dirFd, name.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-    if (errno != ENOENT) return errno;
-    // Without /proc, a process allowed to (CAP_DAC_READ_SEARCH) links the descriptor itself.
-    return ::linkat(fd, "", dirFd, name.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+UniqueDescriptor createHiddenFile(int dirFd, std::string_view name, std::string& hidden) {
+    for (unsigned attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        hidden = partialCopyName(name, ::getpid(), attempt);
+        UniqueDescriptor fd(
+            ::openat(dirFd, hidden.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (fd || errno != EEXIST) return fd;
+    }
+    return UniqueDescriptor();
 }
 
-// Moves the finished partial copy into place without replacing a file that
-// appeared meanwhile: renameat2 with RENAME_NOREPLACE, or link and unlink
-// where the filesystem does not support it.
-int publish(int dirFd, const std::string& from, const std::string& to) {
-    if (::renameat2(dirFd, from.c_str(), dirFd, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return errno;
-    if (::linkat(dirFd, from.c_str(), dirFd, to.c_str(), 0) != 0) return errno;
-    ::unlinkat(dirFd, from.c_str(), 0);
-    return 0;
+// Gives the open file `fd` an unused hidden name for `name`. Returns 0 or an errno value.
+int linkUnderHiddenName(int fd, int dirFd, std::string_view name, std::string& hidden) {
+    for (unsigned attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        hidden = partialCopyName(name, ::getpid(), attempt);
+        if (const int err = linkDescriptor(fd, dirFd, hidden); err != EEXIST) return err;
+    }
+    return EEXIST;
+}
+
+// Renames `hidden` over `name`, replacing what is there (a link itself,
+// never its target); removes `hidden` when that fails.
+int moveIntoPlace(int dirFd, const std::string& hidden, const std::string& name) {
+    if (::renameat(dirFd, hidden.c_str(), dirFd, name.c_str()) == 0) return 0;
+    const int err = errno;
+    ::unlinkat(dirFd, hidden.c_str(), 0);
+    return err;
+}
+
+// A new file for a clone or a copy; `hidden` is its name, empty while it is unnamed.
+struct NewFile {
+    UniqueDescriptor fd;
+    std::string hidden;
+    int error = 0;  // why there is no file
+};
+
+NewFile createNewFile(int dirFd, std::string_view name) {
+    NewFile file;
+    file.fd.reset(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+    if (file.fd) return file;
+    // Filesystems without unnamed files say EOPNOTSUPP; kernels without them, EISDIR.
+    if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) file.fd = createHiddenFile(dirFd, name, file.hidden);
+    if (!file.fd) file.error = errno;
+    return file;
+}
+
+void discard(NewFile& file, int dirFd) {
+    if (!file.hidden.empty()) ::unlinkat(dirFd, file.hidden.c_str(), 0);
+    file.hidden.clear();
+}
+
+Placement placed(PlacementMethod method, int fd) {
+    Placement result;
+    result.method = method;
+    result.placed = reopenReadOnly(fd);
+    return result;
+}
+
+Placement failed(int err) {
+    Placement result;
+    result.error = err;
+    return result;
+}
+
+// Names the finished new file (when unnamed) and renames it over `name`.
+Placement publish(NewFile& file, int dirFd, const std::string& name, PlacementMethod method) {
+    int err = file.hidden.empty() ? linkUnderHiddenName(file.fd.get(), dirFd, name, file.hidden) : 0;
+    if (err == 0) err = moveIntoPlace(dirFd, file.hidden, name);
+    file.hidden.clear();  // renamed, or removed by the failed move
+    return err == 0 ? placed(method, file.fd.get()) : failed(err);
+}
+
+Placement copyInto(NewFile& file, int sourceFd, int dirFd, const std::string& name) {
+    if (const int err = copyFileBytes(sourceFd, file.fd.get()); err != 0) {
+        discard(file, dirFd);
+        return failed(err);
+    }
+    return publish(file, dirFd, name, PlacementMethod::Copy);
+}
+
+// The source itself may become the placed file: this user's regular file,
+// private to the user (as a copy would be), that still has a name to link from.
+bool mayLinkSource(int sourceFd) {
+    struct stat st{};
+    return ::fstat(sourceFd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 07777) == 0600 && st.st_nlink > 0;
+}
+
+int linkIntoPlace(int sourceFd, int dirFd, const std::string& name) {
+    std::string hidden;
+    if (const int err = linkUnderHiddenName(sourceFd, dirFd, name, hidden); err != 0) return err;
+    return moveIntoPlace(dirFd, hidden, name);
 }
 
 }  // namespace
+
+const char* placementMethodName(PlacementMethod method) {
+    switch (method) {
+        case PlacementMethod::Clone: return "clone";
+        case PlacementMethod::Link: return "link";
+        case PlacementMethod::Copy: break;
+    }
+    return "copy";
+}
 
 std::string partialCopyName(std::string_view name, long pid, unsigned attempt) {
     return partialPrefix(name) + std::to_string(pid) + "-" + std::to_string(attempt);
@@ -83,29 +167,28 @@ std::string partialCopyName(std::string_view name, long pid, unsigned attempt) {
 
 UniqueDescriptor createPartialCopy(int dirFd, std::string_view name, std::string& partial) {
     removeStalePartialCopies(dirFd, name);
-    for (unsigned attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        partial = partialCopyName(name, ::getpid(), attempt);
-        UniqueDescriptor fd(
-            ::openat(dirFd, partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (fd || errno != EEXIST) return fd;
-    }
-    return UniqueDescriptor();
+    return createHiddenFile(dirFd, name, partial);
 }
 
-int copyIntoPlace(int sourceFd, int dirFd, const std::string& name) {
-    if (UniqueDescriptor out(::openat(dirFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600)); out) {
-        const int err = copyFileContents(sourceFd, out.get());
-        return err != 0 ? err : linkUnnamed(out.get(), dirFd, name);
+Placement placeFile(int sourceFd, int dirFd, const std::string& name) {
+    removeStalePartialCopies(dirFd, name);
+    NewFile out = createNewFile(dirFd, name);
+    if (out.fd && cloneFile(sourceFd, out.fd.get())) return publish(out, dirFd, name, PlacementMethod::Clone);
+    // Another filesystem (EXDEV), or a source whose name another process
+    // removed meanwhile (ENOENT): copied instead.
+    if (mayLinkSource(sourceFd) && linkIntoPlace(sourceFd, dirFd, name) == 0) {
+        discard(out, dirFd);
+        return placed(PlacementMethod::Link, sourceFd);
     }
-    // Filesystems without unnamed files say EOPNOTSUPP; kernels without them, EISDIR.
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
-    std::string partial;
-    const UniqueDescriptor out = createPartialCopy(dirFd, name, partial);
-    if (!out) return errno;
-    int err = copyFileContents(sourceFd, out.get());
-    if (err == 0) err = publish(dirFd, partial, name);
-    if (err != 0) ::unlinkat(dirFd, partial.c_str(), 0);
-    return err;
+    if (!out.fd) return failed(out.error);
+    return copyInto(out, sourceFd, dirFd, name);
+}
+
+Placement copyUnderHiddenName(int sourceFd, int dirFd, const std::string& name) {
+    NewFile out;
+    out.fd = createPartialCopy(dirFd, name, out.hidden);
+    if (!out.fd) return failed(errno);
+    return copyInto(out, sourceFd, dirFd, name);
 }
 
 }  // namespace platform::files

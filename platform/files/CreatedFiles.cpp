@@ -4,13 +4,15 @@
 #include <mutex>
 #include <vector>
 
+#include "DescriptorLinks.h"
+
 namespace platform::files {
 
 namespace {
 
 struct Records {
     std::mutex mutex;
-    std::vector<const CreatedFileRecord*> live;  // oldest first
+    std::vector<CreatedFileRecord*> live;  // oldest first
 };
 
 // Never destroyed: records owned by process-wide objects (the recorder's
@@ -22,8 +24,9 @@ Records& records() {
 
 }  // namespace
 
-CreatedFileRecord::CreatedFileRecord(std::string path, UniqueDescriptor fd)
-    : path_(std::move(path)), fd_(std::move(fd)) {
+// Read-only: nothing can write the file through the record, also once the
+// hand-over has given the same file the shared recording's name.
+CreatedFileRecord::CreatedFileRecord(std::string path, int fd) : path_(std::move(path)), fd_(reopenReadOnly(fd)) {
     std::lock_guard lock(records().mutex);
     records().live.push_back(this);
 }
@@ -34,11 +37,17 @@ CreatedFileRecord::~CreatedFileRecord() {
     live.erase(std::find(live.begin(), live.end(), this));
 }
 
-int descriptorOfCreatedFile(std::string_view path) {
+void CreatedFileRecord::noteCutShort(std::string reason) {
+    std::lock_guard lock(records().mutex);
+    cutShort_ = std::move(reason);
+}
+
+CreatedFileLookup createdFileAt(std::string_view path) {
     std::lock_guard lock(records().mutex);
     const auto& live = records().live;
     const auto found = std::find_if(live.rbegin(), live.rend(), [&](const auto* r) { return r->path() == path; });
-    return found == live.rend() ? -1 : (*found)->descriptor();
+    if (found == live.rend()) return {};
+    return {(*found)->descriptor(), (*found)->cutShort_};
 }
 
 }  // namespace platform::files

@@ -11,25 +11,35 @@
 
 namespace platform::files {
 
-// Keeps `fd`, a readable descriptor of the file created at `path`, known for
-// as long as the record lives; closes it when the record goes.
+struct CreatedFileLookup {
+    int fd = -1;           // still owned by its record; -1 when there is none
+    std::string cutShort;  // why the file was cut short; empty when it was written to its end
+};
+
+// Keeps a read-only descriptor of the file open as `fd` (created at `path`)
+// known for as long as the record lives; closes it when the record goes.
 class CreatedFileRecord {
 public:
-    CreatedFileRecord(std::string path, UniqueDescriptor fd);
+    CreatedFileRecord(std::string path, int fd);
     ~CreatedFileRecord();
     CreatedFileRecord(const CreatedFileRecord&) = delete;
     CreatedFileRecord& operator=(const CreatedFileRecord&) = delete;
+
+    // Notes why writing the file stopped before its end (a full disk, a
+    // file-size limit); a hand-over of the file carries the reason on.
+    void noteCutShort(std::string reason);
 
     const std::string& path() const { return path_; }
     int descriptor() const { return fd_.get(); }
 
 private:
+    friend CreatedFileLookup createdFileAt(std::string_view path);
     std::string path_;
     UniqueDescriptor fd_;
+    std::string cutShort_;  // guarded by the records' lock
 };
 
-// The descriptor (still owned by its record) of the file this process most
-// recently created at `path` and still holds, or -1.
-int descriptorOfCreatedFile(std::string_view path);
+// The file this process most recently created at `path` and still holds.
+CreatedFileLookup createdFileAt(std::string_view path);
 
 }  // namespace platform::files

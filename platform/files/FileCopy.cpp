@@ -12,8 +12,6 @@ namespace platform::files {
 
 namespace {
 
-bool cloneFile(int sourceFd, int destinationFd) { return ::ioctl(destinationFd, FICLONE, sourceFd) == 0; }
-
 // Returns 0 when done, ENOSYS/EXDEV/EINVAL when the kernel cannot do it for
 // these files (and nothing was copied), or the errno of a real failure.
 int copyWithCopyFileRange(int sourceFd, int destinationFd, off_t size) {
@@ -58,11 +56,16 @@ int copyWithReadWrite(int sourceFd, int destinationFd) {
 
 }  // namespace
 
+bool cloneFile(int sourceFd, int destinationFd) { return ::ioctl(destinationFd, FICLONE, sourceFd) == 0; }
+
 int copyFileContents(int sourceFd, int destinationFd) {
+    return cloneFile(sourceFd, destinationFd) ? 0 : copyFileBytes(sourceFd, destinationFd);
+}
+
+int copyFileBytes(int sourceFd, int destinationFd) {
     struct stat st{};
     if (::fstat(sourceFd, &st) != 0) return errno;
     if (st.st_size == 0) return 0;
-    if (cloneFile(sourceFd, destinationFd)) return 0;
     const int err = copyWithCopyFileRange(sourceFd, destinationFd, st.st_size);
     if (err != ENOSYS) return err;
     return copyWithReadWrite(sourceFd, destinationFd);

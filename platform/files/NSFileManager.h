@@ -9,12 +9,15 @@
 
 #include "../foundation/NSError.h"
 #include "../foundation/NSURL.h"
+#include "FolderLocations.h"
 
-// The process's private temporary directory: "$TMPDIR/broadcast-extension-<uid>"
-// ("/tmp" when TMPDIR is unset or not absolute), created with mode 0700 on
-// first use; its parent is never created. The path is returned even when the
-// directory is missing or unsafe (a symlink, another user's, open to others);
-// files are then refused inside it.
+// The process's private temporary directory, "<parent>/broadcast-extension-<uid>"
+// below the parent that chooseTemporaryDirectoryParent() names (TMPDIR, else
+// the user's cache folder), created with mode 0700 on first use; the parent
+// is made only when it is the cache folder. The path is returned even when
+// the directory is missing or unsafe (a symlink, another user's, open to
+// others): files are then refused inside it. Empty when the environment
+// names no usable parent; no file is made then.
 std::string NSTemporaryDirectory();
 
 class NSFileManager {
@@ -29,6 +32,7 @@ public:
     // Removal and copying reach a file only through a descriptor of the
     // private directory that holds it (a container from its root down), so a
     // directory swapped for a link meanwhile is refused, never followed.
+    // Relative paths are refused.
     std::optional<NSURL> containerURLForSecurityApplicationGroupIdentifier(
         std::string_view groupIdentifier);
 
@@ -37,23 +41,23 @@ public:
     bool removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr* error);
 
     // Copies the regular file at `source` to `destination`, which must not
-    // exist. When this process created the file at `source` (the media
-    // writer's file) and still holds it, that file is copied, whatever the
-    // name holds now. The destination appears only once the copy is complete
-    // and nothing named is left behind by a failure or a kill (see
-    // CopyIntoPlace.h). Fails with an error when there is no destination URL.
+    // exist, unless this process last asked to remove just that destination:
+    // what is there then was placed meanwhile by another process, and the
+    // newest copy wins. When this process created the file at `source` (the
+    // media writer's file) and still holds it, that file is copied, whatever
+    // the name holds now. The copy is a clone, a hard link of that very file,
+    // or a copy of its bytes (see CopyIntoPlace.h); it appears at the
+    // destination in one step, replacing whatever another process placed
+    // there meanwhile (a link itself, never what it leads to), and nothing
+    // named is left behind by a failure or a kill. Fails with an error when
+    // there is no destination URL. Every call is kept as the last hand-over
+    // (HandOverRecord.h).
     bool copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination,
                        NSErrorPtr* error);
 };
 
 namespace platform {
 
-// Where app-group containers live: $APP_GROUP_CONTAINER_ROOT when set, else
-// "$XDG_DATA_HOME/app-groups", else "~/.local/share/app-groups".
-std::string appGroupContainerRoot();
-// Overrides (for the host's command line); empty restores the default.
-void setAppGroupContainerRoot(std::string_view root);
-void setTemporaryDirectoryParent(std::string_view parent);
 // The application groups the running extension is entitled to, from its
 // bundle declaration; set by the process entry. Containers exist only for these.
 void setEntitledApplicationGroups(std::vector<std::string> groups);

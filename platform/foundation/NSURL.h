@@ -17,9 +17,6 @@ public:
         return NSURL(stringByAppendingPathComponent(path_, component));
     }
     const std::string& path() const { return path_; }
-    std::string lastPathComponent() const;
-    // file:// followed by the percent-encoded path.
-    std::string absoluteString() const;
 
     friend bool operator==(const NSURL&, const NSURL&) = default;
 

@@ -1,14 +1,12 @@
 #include "AVAssetWriter.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "AVAssetWriterInput.h"
 #include "../files/CreatedFiles.h"
+#include "../files/PrivateFileCreation.h"
 #include "wave/ByteSink.h"
-#include "wave/PrivateFileCreation.h"
 #include "wave/WaveFileWriter.h"
 
 namespace {
@@ -45,11 +43,10 @@ std::shared_ptr<AVAssetWriter> AVAssetWriter::assetWriterWithURL(const NSURL& ur
             "The file type \u201C" + std::string(fileType) + "\u201D isn\u2019t supported; this writer writes WAVE files.",
             url.path()));
     }
-    media::CreatedFile created = media::createFileInPrivateDirectory(url.path());
+    platform::files::CreatedFile created = platform::files::createFileInPrivateDirectory(url.path());
     if (created.fd < 0) return report(created.error);
-    // A second descriptor outlives the writing one, which finishing closes.
-    auto record = std::make_unique<platform::files::CreatedFileRecord>(
-        url.path(), platform::files::UniqueDescriptor(::fcntl(created.fd, F_DUPFD_CLOEXEC, 0)));
+    // The record's own descriptor outlives the writing one, which finishing closes.
+    auto record = std::make_unique<platform::files::CreatedFileRecord>(url.path(), created.fd);
     auto file = std::make_unique<media::WaveFileWriter>(std::make_unique<media::FileDescriptorSink>(created.fd));
     return std::shared_ptr<AVAssetWriter>(new AVAssetWriter(url.path(), std::move(file), std::move(record)));
 }
@@ -87,14 +84,18 @@ bool AVAssetWriter::startWriting() {
 void AVAssetWriter::startSessionAtSourceTime(CMTime) {}
 
 bool AVAssetWriter::finishWriting() {
-    if (status_ != AVAssetWriterStatus::Writing) {
-        // A writer that failed to start completes what it wrote of the header.
-        if (status_ == AVAssetWriterStatus::Failed) file_->finish();
+    if (status_ == AVAssetWriterStatus::Writing) {
+        const bool drained = input_->markAsFinished();
+        const bool finished = file_->finish();
+        status_ = drained && finished ? AVAssetWriterStatus::Completed : AVAssetWriterStatus::Failed;
+    } else if (status_ == AVAssetWriterStatus::Failed) {
+        file_->finish();  // a writer that failed to start completes what it wrote of the header
+    } else {
         return false;
     }
-    const bool drained = input_->markAsFinished();
-    const bool finished = file_->finish();
-    status_ = drained && finished ? AVAssetWriterStatus::Completed : AVAssetWriterStatus::Failed;
+    // A write that failed (a full disk, a file-size limit) left the file
+    // complete up to the failure: a copy of it carries the reason.
+    if (file_->errorNumber() != 0) record_->noteCutShort(error()->localizedDescription());
     return status_ == AVAssetWriterStatus::Completed;
 }
 

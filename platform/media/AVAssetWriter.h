@@ -5,7 +5,8 @@
 // the writer completes the header when it finishes. A writer released
 // without finishing leaves the file as far as it was last brought up to date.
 // While the writer lives, a copy from its URL copies the file it wrote, even
-// if the name was reused.
+// if the name was reused. The file is only ever written through the
+// descriptor it was created with, never opened again by its name.
 
 #include <memory>
 #include <string>
@@ -29,7 +30,9 @@ enum class AVAssetWriterStatus { Unknown = 0, Writing = 1, Completed = 2, Failed
 class AVAssetWriter {
 public:
     // A writer for `url` with file type WAVE, or none with `*outError` set:
-    // when the file type is not WAVE, a file already exists at the URL, the
+    // when the file type is not WAVE, a file already exists at the URL (one
+    // made by another process since this one asked the file manager to
+    // remove the URL is replaced instead), the
     // URL's directory is not a private directory of this user, or the file
     // cannot be created. `outError` may be null.
     static std::shared_ptr<AVAssetWriter> assetWriterWithURL(const NSURL& url, AVFileType fileType,
@@ -48,8 +51,11 @@ public:
     void startSessionAtSourceTime(CMTime time);
     // Writes out what the input still holds, completes the header and closes
     // the file; returns once the file is complete. After a failed write the
-    // header describes the whole frames that reached the file, and the result
-    // is false. A writer that is not Writing is left as it is (false).
+    // header describes the whole frames that reached the file, the result is
+    // false, and a copy of the file made through the file services reports
+    // it as cut short, with the reason. A writer that is not Writing is left
+    // as it is (false), except that one whose start failed completes what it
+    // wrote of the header.
     bool finishWriting();
 
     // Failed as soon as a write of the file has failed.

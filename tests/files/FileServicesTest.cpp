@@ -4,14 +4,18 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
+#include <thread>
 
 #include "platform/files/CopyIntoPlace.h"
 #include "platform/files/NSFileManager.h"
@@ -21,6 +25,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using platform::files::UniqueDescriptor;
 
 void writeFile(const std::string& path, const std::string& contents) { std::ofstream(path) << contents; }
 std::set<std::string> entries(const std::string& dir) {
@@ -119,7 +124,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, RefusedCopy, ::testing::Values(
     [](const auto& p) { return std::string(p.param.name); });
 
 // A copy stopped by a file-size limit, failing (SIGXFSZ ignored) or killed midway: either way
-// nothing is left in the container, and the next copy places the whole file.
+// nothing is left in the container, and the next copy places the whole file. The same for the
+// copy under a hidden name, where the filesystem has no unnamed files.
 TEST_F(FileManager, CopyThatRunsOutOfSpaceOrIsKilledLeavesNothingBehind) {
     const std::string out = container() + "/out.wav";
     const std::string big(4 * 1024 * 1024 + 17, 'b');
@@ -132,7 +138,11 @@ TEST_F(FileManager, CopyThatRunsOutOfSpaceOrIsKilledLeavesNothingBehind) {
             ::setrlimit(RLIMIT_FSIZE, &limit);
             NSErrorPtr error;
             const bool copied = files.copyItemAtURL(NSURL(temp / "big.wav"), NSURL(out), &error);
-            ::_exit(!copied && error && error->code() == NSFileWriteOutOfSpaceError ? 0 : 1);
+            // The copy for filesystems without unnamed files fails alike.
+            const UniqueDescriptor in(::open((temp / "big.wav").c_str(), O_RDONLY)),
+                dir(::open(container().c_str(), O_RDONLY | O_DIRECTORY));
+            const int fallback = platform::files::copyUnderHiddenName(in.get(), dir.get(), "out.wav").error;
+            ::_exit(!copied && error && error->code() == NSFileWriteOutOfSpaceError && fallback == EFBIG ? 0 : 1);
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
@@ -143,6 +153,62 @@ TEST_F(FileManager, CopyThatRunsOutOfSpaceOrIsKilledLeavesNothingBehind) {
     std::ifstream copied(out);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(copied), {}), big);
     EXPECT_EQ(entries(container()), std::set<std::string>{"out.wav"});
+}
+
+// The placement replaces what the name holds (the newest file wins), a link itself and never what
+// it leads to. A private file of this user is linked (the same file, in constant time); another one,
+// or one whose name is gone (removed by another process, the name reused), is copied from its
+// descriptor. Either way the placed file is the source's content, mode 0600, and nothing hidden stays.
+TEST_F(FileManager, PlacementReplacesTheNameWithTheSourcesOwnFile) {
+    using platform::files::PlacementMethod;
+    const std::string dirPath = container();
+    writeFile(temp / "outside", "keep");
+    const struct { const char* name; mode_t mode; bool nameReused; PlacementMethod method; } cases[] = {
+        {"private", 0600, false, PlacementMethod::Link},
+        {"readable by others", 0644, false, PlacementMethod::Copy},
+        {"name reused", 0600, true, PlacementMethod::Copy},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(temp / "source.wav", c.name);
+        ::chmod((temp / "source.wav").c_str(), c.mode);
+        const UniqueDescriptor in(::open((temp / "source.wav").c_str(), O_RDONLY));
+        if (c.nameReused) fs::remove(temp / "source.wav"), writeFile(temp / "source.wav", "another's");
+        fs::remove(dirPath + "/out.wav");
+        fs::create_symlink(temp / "outside", dirPath + "/out.wav");
+        const UniqueDescriptor dir(platform::files::openPrivateDirectory(dirPath));
+        const platform::files::Placement placed = platform::files::placeFile(in.get(), dir.get(), "out.wav");
+        ASSERT_EQ(placed.error, 0);
+        EXPECT_TRUE(placed.method == c.method || placed.method == PlacementMethod::Clone);  // where blocks are shared
+        EXPECT_EQ(fs::equivalent(temp / "source.wav", dirPath + "/out.wav"), placed.method == PlacementMethod::Link);
+        std::ifstream read(dirPath + "/out.wav");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(read), {}), c.name);
+        EXPECT_EQ(fs::symlink_status(dirPath + "/out.wav").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(entries(dirPath), std::set<std::string>{"out.wav"});
+        std::ifstream outside(temp / "outside");
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(outside), {}), "keep");
+    }
+}
+
+// A reader of the name meanwhile meets the old file or the whole new one, never a part of one.
+TEST_F(FileManager, AReaderOfTheNameNeverMeetsAPartOfTheFile) {
+    const std::string out = container() + "/out.wav";
+    constexpr off_t kSize = 32 << 20;
+    writeFile(out, "old");
+    writeFile(temp / "big.wav", std::string(kSize, 'b'));  // readable by others: copied, not linked
+    std::atomic<bool> placed{false};
+    std::set<off_t> sizes;
+    std::thread reader([&] {
+        for (struct stat st{}; !placed;)
+            if (::stat(out.c_str(), &st) == 0) sizes.insert(st.st_size);
+    });
+    const UniqueDescriptor in(::open((temp / "big.wav").c_str(), O_RDONLY)),
+        dir(platform::files::openPrivateDirectory(container()));
+    EXPECT_EQ(platform::files::placeFile(in.get(), dir.get(), "out.wav").error, 0);
+    placed = true;
+    reader.join();
+    const std::set<off_t> whole{3, kSize};
+    EXPECT_TRUE(std::includes(whole.begin(), whole.end(), sizes.begin(), sizes.end())) << *sizes.begin();
 }
 
 // Without unnamed files, the copy goes to a hidden name no live process uses, after removing

@@ -3,6 +3,7 @@
 // nothing already recorded and writes nothing outside the places the extension owns.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -80,7 +81,9 @@ TEST_F(HostFaults, KilledAtRandomPointsThenANewBroadcastIsCompleteAndCorrect) {
     }
 }
 
-// The second broadcast runs start to finish while the first, in real time, records.
+// The second broadcast runs start to finish while the first, in real time, records. The second's
+// set-up takes the name "tempfile.wav": it hands over its own file by a link, the first (whose file
+// has lost its name) a copy from its own descriptor.
 TEST_F(HostFaults, OverlappingBroadcastsEachHandOverTheirOwnRecording) {
     HostLaunch realtime = broadcast(3);
     realtime.arguments.push_back("--realtime");
@@ -93,12 +96,48 @@ TEST_F(HostFaults, OverlappingBroadcastsEachHandOverTheirOwnRecording) {
     Recording r = readRecording(shared());
     EXPECT_EQ(r.info.frames, 22050);
     EXPECT_NEAR(hertz(r, 0, r.info.frames), 880, 5);
+    EXPECT_TRUE(fs::equivalent(shared(), temporaryRecording())) << "handed over by a link";
 
     const HostRun run = finishHost(first);
     EXPECT_EQ(run.exitStatus, 0) << run.signal << run.standardError;
     r = readRecording(shared());
     EXPECT_EQ(r.info.frames, 3 * 44100);
     EXPECT_NEAR(hertz(r, 0, r.info.frames), 440, 5);
+    EXPECT_FALSE(fs::equivalent(shared(), temporaryRecording())) << "copied";
+}
+
+// Eight programs at once in the same folders, each setting up and finishing broadcast after broadcast
+// of its own length; one program's recordings are all cut short by a file-size limit. No set-up fails
+// (the last to set up takes "tempfile.wav"), each broadcast's summary describes its own recording and
+// each exit status its own program's, whatever the shared names hold by the time it looks.
+TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
+    constexpr int kPrograms = 8, kBroadcasts = 40;
+    std::vector<StartedHost> started;
+    for (int p = 0; p < kPrograms; ++p) {
+        nlohmann::json steps = nlohmann::json::array();
+        for (int b = 0; b < kBroadcasts; ++b)
+            for (const char* step : {R"({"step": "begin"})", R"({"step": "start"})", R"({"step": "finish"})"}) {
+                steps.push_back(nlohmann::json::parse(step));
+                if (step[10] == 's' && step[11] == 't')  // after "start": this program's own length
+                    steps.push_back({{"step", "stream"}, {"seconds", 0.1 * (p + 1)}, {"mic", nullptr}, {"video", nullptr}});
+            }
+        const std::string scenario = temp / ("scenario" + std::to_string(p) + ".json");
+        std::ofstream(scenario) << nlohmann::json{{"steps", steps}};
+        HostLaunch launch = launchWith({"--scenario", scenario, "--json"});
+        if (p == kPrograms - 1) launch.fileSizeLimit = 48 << 10;  // room for the summary on standard output too
+        started.push_back(startHost(launch));
+    }
+    for (int p = 0; p < kPrograms; ++p) {
+        const bool cut = p == kPrograms - 1;
+        const HostRun run = finishHost(started[p]);
+        EXPECT_EQ(run.exitStatus, cut ? 8 : 0) << run.standardError;
+        const nlohmann::json summary = nlohmann::json::parse(run.standardOutput);
+        for (const nlohmann::json& broadcast : summary["broadcasts"]) {
+            const nlohmann::json& r = broadcast["recording"];
+            EXPECT_EQ(r["status"], cut ? "incomplete" : "complete") << p << r;
+            EXPECT_EQ(r["frames"], cut ? (49152 - 80) / 4 : 4410 * (p + 1)) << p << r;
+        }
+    }
 }
 
 // A fault arranged before one broadcast, and what the extension must say and hand over.
@@ -107,7 +146,7 @@ struct Fault {
     double seconds;
     const char* errb;   // what the one "errb" line names; none: no such line
     const char* error;  // what the one "++error" line names; none: no such line
-    long frames;        // at least this many handed over; 0: no recording
+    long frames;        // at least this many handed over; 0: no recording (exit 5), cut short with errb (exit 8)
     std::function<void(HostFaults&, HostLaunch&)> arrange;  // may skip the test
 };
 
@@ -131,10 +170,12 @@ TEST_P(HostFault, EndsWithTheRightLinesAndHandOver) {
     for (size_t i = 0; i < log.size(); ++i)
         EXPECT_TRUE(log[i].starts_with(expected[i].first) && log[i].find(expected[i].second) != std::string::npos)
             << log[i];
+    const bool inMemory = std::find(mounts.begin(), mounts.end(), tempParent()) != mounts.end();
+    EXPECT_TRUE(!inMemory || run.standardError.find("is in memory (tmpfs)") != std::string::npos) << "a warning first";
     const Recording r = readRecording(shared());
     EXPECT_EQ(r.opened, f.frames > 0);
     EXPECT_GE(r.info.frames, f.frames);
-    EXPECT_EQ(run.exitStatus, f.frames > 0 ? 0 : 5) << run.standardError;
+    EXPECT_EQ(run.exitStatus, f.frames == 0 ? 5 : f.errb != nullptr ? 8 : 0) << run.standardError;
     if (f.frames == 0 && fs::is_directory(fs::symlink_status(containerRoot() + "/group.tolvix"))) {
         EXPECT_TRUE(fs::is_empty(containerRoot() + "/group.tolvix")) << "no partial or hidden file is left";
     }

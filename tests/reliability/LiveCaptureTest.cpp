@@ -52,9 +52,9 @@ protected:
         fs::permissions(temp / "run", fs::perms::owner_all);
         environment = {{"XDG_RUNTIME_DIR", temp / "run"}, {"HOME", temp / "home"}, {"XDG_CONFIG_HOME", temp / "config"},
                        {"XDG_STATE_HOME", temp / "state"}, {"PIPEWIRE_RUNTIME_DIR", temp / "run"},
-                       {"PULSE_RUNTIME_PATH", pulse ? temp / "run" : ""}, {"PULSE_STATE_PATH", temp / "state"},
-                       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + temp / "run/bus"},
+                       {"PULSE_STATE_PATH", temp / "state"}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + temp / "run/bus"},
                        {"PULSE_SERVER", "unix:" + temp / (pulse ? "run/native" : "run/pulse/native")}};
+        if (pulse) environment.emplace_back("PULSE_RUNTIME_PATH", temp / "run");  // PipeWire's goes in run/pulse
         start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=unix:path=" + temp / "run/bus"});
         for (int i = 0; i < 100 && !listens(temp / "run/bus"); ++i) std::this_thread::sleep_for(20ms);
         if (pulse) {

@@ -17,7 +17,7 @@ namespace testing_support {
 struct HostLaunch {
     std::vector<std::string> arguments{};
     std::string program = BROADCAST_EXTENSION_PROGRAM;  // found on PATH unless a path
-    std::vector<std::pair<std::string, std::string>> environment{};  // set in the child; an empty value unsets
+    std::vector<std::pair<std::string, std::string>> environment{};  // set in the child
     long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes, SIGXFSZ at its default action; -1: none
     int runAsUser = -1;       // uid and gid to switch to (needs root); -1: stay
 };
@@ -40,8 +40,7 @@ inline StartedHost startHost(const HostLaunch& launch) {
     if (host.pid != 0) return host;
     ::dup2(::fileno(host.output), STDOUT_FILENO);
     ::dup2(::fileno(host.error), STDERR_FILENO);
-    for (const auto& [name, value] : launch.environment)
-        value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+    for (const auto& [name, value] : launch.environment) ::setenv(name.c_str(), value.c_str(), 1);
     if (launch.fileSizeLimit >= 0) {
         ::signal(SIGXFSZ, SIG_DFL);  // the program must survive the limit on its own
         const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};

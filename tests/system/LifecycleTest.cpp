@@ -15,9 +15,10 @@ using testing_support::makeInt16Buffer;
 // The host's calls, one letter each: S start, P pause, R resume, F finish,
 // E finish with an error; A an app-audio buffer of 128 frames, and the same
 // buffer with every other type value: V video, M microphone, 0, 4, - (-1),
-// < (INT64_MIN), > (INT64_MAX), X (app audio's value plus 2^32). Then the
-// signals as BroadcastFixture records them, and the frames of the shared
-// recording at the end (0: none).
+// < (INT64_MIN), > (INT64_MAX), X (app audio's value plus 2^32); U: the
+// container becomes unavailable (its group no longer entitled), so the copy
+// fails. Then the signals as BroadcastFixture records them, and the frames of
+// the shared recording at the end (0: none).
 struct Calls { const char *name, *calls, *signals; long frames; };
 
 class Lifecycle : public BroadcastFixture, public ::testing::WithParamInterface<Calls> {};
@@ -34,6 +35,7 @@ TEST_P(Lifecycle, HandsOverTheRightRecordingOrNone) {
         if (c == 'R') handler.broadcastResumed();
         if (c == 'F') handler.broadcastFinished();
         if (c == 'E') handler.finishBroadcastWithError(NSError::errorWithDescription(NSCocoaErrorDomain, 1, "x"));
+        if (c == 'U') platform::setEntitledApplicationGroups({});
     }
     EXPECT_EQ(signals, GetParam().signals);
     // Every end without a recording, and nothing else, is logged.
@@ -53,7 +55,8 @@ INSTANTIATE_TEST_SUITE_P(Calls, Lifecycle, ::testing::Values(
     Calls{"TwoBroadcastsEachHandOverTheirOwn", "SAFSAAF", "sESE", 256},
     Calls{"StartWithoutFinishStartsAFreshFile", "SAAASAF", "sSE", 128},
     Calls{"TwoStartsPostTwoSignals", "SSAF", "ssE", 128},
-    Calls{"FinishWithErrorKeepsWhatWasRecorded", "SAAE", "sE", 256}),
+    Calls{"FinishWithErrorKeepsWhatWasRecorded", "SAAE", "sE", 256},
+    Calls{"AFailedCopyStillPostsTheEndSignal", "SAUF", "se", 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
 using ManyBroadcasts = BroadcastFixture;

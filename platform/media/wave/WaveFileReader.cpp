@@ -40,6 +40,19 @@ WaveFileReader::WaveFileReader(const std::string& path) {
         header_.problem = error == ELOOP ? "it is a symbolic link" : std::strerror(error);
         return;
     }
+    readHead();
+}
+
+WaveFileReader::WaveFileReader(OpenFile file) : fd_(file.fd) {
+    if (fd_ < 0) {
+        header_.status = WaveStatus::Unreadable;
+        header_.problem = "no file";
+        return;
+    }
+    readHead();
+}
+
+void WaveFileReader::readHead() {
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         header_.status = WaveStatus::Unreadable;

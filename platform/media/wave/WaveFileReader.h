@@ -18,6 +18,13 @@ public:
     // Opens `path` read-only, never following a symbolic link nor waiting
     // for a FIFO's writer, and reads its header.
     explicit WaveFileReader(const std::string& path);
+    // Reads the file open as `fd` (from offset 0, whatever its offset), which
+    // the reader takes over and closes: the very file a caller holds, whatever
+    // its name leads to now.
+    struct OpenFile {
+        int fd;
+    };
+    explicit WaveFileReader(OpenFile file);
     ~WaveFileReader();
     WaveFileReader(const WaveFileReader&) = delete;
     WaveFileReader& operator=(const WaveFileReader&) = delete;
@@ -40,6 +47,7 @@ public:
     const std::string& readProblem() const { return readProblem_; }
 
 private:
+    void readHead();
     bool prepareSamples();
 
     int fd_ = -1;

@@ -1,7 +1,8 @@
 #include "PrivateFileCreation.h"
 
-#include "../../files/PrivateDirectory.h"
-#include "../../files/UniqueDescriptor.h"
+#include "PrivateDirectory.h"
+#include "RemovalMemory.h"
+#include "UniqueDescriptor.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace media {
+namespace platform::files {
 namespace {
 
 std::string quoted(std::string_view text) { return "\u201C" + std::string(text) + "\u201D"; }
@@ -39,11 +40,40 @@ NSErrorPtr unsafeDirectoryError(std::string_view directory, std::string_view rea
                                      std::move(info));
 }
 
+// Enough for every set-up of a crowd of broadcasts starting at one moment.
+constexpr int kTakeOverAttempts = 64;
+
+// Creates `name` in `dirFd` exclusively, never through a link, readable too
+// (the hand-over copies from this descriptor). When this process last asked
+// to remove `path`, a file another process made there since (its own set-up
+// at the same moment) loses the name to this one, as an overlapping
+// broadcast's recording does: the other keeps writing, and hands over, its
+// own file through its descriptor.
+int createExclusively(int dirFd, const std::string& name, std::string_view path) {
+    const bool removedFirst = takeRemovalAsked(path);
+    for (int attempt = 0;; ++attempt) {
+        const int fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST || !removedFirst || attempt == kTakeOverAttempts) return fd;
+        if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT) {
+            errno = EEXIST;  // a directory, say: the name is not to be taken
+            return -1;
+        }
+    }
+}
+
 }  // namespace
 
 CreatedFile createFileInPrivateDirectory(std::string_view path) {
     CreatedFile result;
-    const auto [directory, name] = platform::files::splitPath(path);
+    const auto [directory, name] = splitPath(path);
+    if (path.empty() || path.front() != '/') {
+        // A relative path would land wherever the process happens to run.
+        result.error = fileError(EINVAL,
+                                 "The file " + quoted(name) +
+                                     " couldn\u2019t be saved because its folder isn\u2019t an absolute path.",
+                                 path);
+        return result;
+    }
     if (name.empty() || name == "." || name == "..") {
         result.error = fileError(EISDIR,
                                  "The file " + quoted(path) +
@@ -52,7 +82,7 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
         return result;
     }
 
-    const platform::files::UniqueDescriptor dir(platform::files::openPrivateDirectory(directory));
+    const UniqueDescriptor dir(openPrivateDirectory(directory));
     if (!dir) {
         const int err = errno;
         if (err == ELOOP) {
@@ -68,8 +98,7 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
         return result;
     }
 
-    // Readable too: the hand-over copies from this descriptor.
-    const int fd = ::openat(dir.get(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = createExclusively(dir.get(), name, path);
     if (fd < 0) {
         const int err = errno;
         std::string sentence = err == EEXIST
@@ -85,4 +114,4 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
     return result;
 }
 
-}  // namespace media
+}  // namespace platform::files
