@@ -106,7 +106,7 @@ inline int32_t quantiseFloat(float x) {
     constexpr float overFrom = static_cast<float>(hi + 0.5);
     constexpr float underBelow = static_cast<float>(lo - 0.5);
     const float s = x * -static_cast<float>(lo);
-    const float inRange = (s >= underBelow) & (s < overFrom) ? s : 0.0f;
+    const float inRange = ((s >= underBelow) & (s < overFrom)) ? s : 0.0f;
     const int32_t r = s >= overFrom ? hi : roundFloatToInt(inRange);
     return s < underBelow ? lo : r;
 }
