@@ -3,9 +3,11 @@
 # table. Builds the release preset first. Takes a few minutes on 2 cores.
 #   bench/run.sh            all benchmarks, one hour of audio where it matters
 #   SECONDS_OF_AUDIO=600 bench/run.sh   a shorter run
+#   LIVE_SECONDS=3600 bench/run.sh      an hour-long live step (default 60 s)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 hour="${SECONDS_OF_AUDIO:-3600}"
+live_seconds="${LIVE_SECONDS:-60}"
 scripts/build.sh release >/dev/null
 bin=build/release
 work=$(mktemp -d "${TMPDIR:-/tmp}/recorder-bench-XXXXXX")
@@ -71,6 +73,68 @@ rss60=(); rssLong=()
 for _ in 1 2 3; do rss60+=("$(rss 60)"); rssLong+=("$(rss "$hour")"); done
 m1=$(printf '%s\n' "${rss60[@]}" | sort -n | sed -n 2p); m2=$(printf '%s\n' "${rssLong[@]}" | sort -n | sed -n 2p)
 row "peak RSS, 60 s vs ${hour} s broadcast" "${m1} KiB" "${m2} KiB" "ratio $(awk -v a="$m2" -v b="$m1" 'BEGIN{printf "%.3f", a/b}')"
+
+settle
+echo "== 6. bytes written for a one-minute recording (write_bytes of the host, read before it is reaped)" >&2
+minute="$work/minute.wav"
+sox -n -r 44100 -c 2 -b 16 -e signed-integer "$minute" synth 60 sine 440 vol 0.5
+mkdir -p "$work/written-temp"
+"$bin/bench/written/written_bytes" "$work/written.txt" "$bin/extension/broadcast-extension" --quiet \
+  --app-source "file:$minute" --container-root "$work/written-containers" --temp-dir "$work/written-temp" >/dev/null
+written=$(cat "$work/written.txt")
+recorded=$(stat -c %s "$work/written-containers/group.tolvix/NewRecording.wav")
+row "bytes written for a one-minute recording" "${written} B" "recording ${recorded} B" \
+  "$(awk -v a="$written" -v b="$recorded" 'BEGIN{printf "%.2fx (1x links, 2x copies)", a/b}')"
+
+settle
+echo "== 7. live: ${live_seconds} s of a tone through a private PulseAudio, the host beside parec" >&2
+live_step() {
+  local dir="$work/live" server player host recorder
+  mkdir -m 700 "$dir" "$dir/temp"
+  {
+    echo "load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native"
+    echo "load-module module-null-sink sink_name=apps rate=44100 channels=2"
+  } >"$dir/server.pa"
+  XDG_RUNTIME_DIR=$dir HOME=$dir PULSE_RUNTIME_PATH=$dir PULSE_STATE_PATH=$dir \
+    pulseaudio --daemonize=no --exit-idle-time=-1 -n -F "$dir/server.pa" --log-level=error 2>"$dir/server.log" &
+  server=$!
+  export PULSE_SERVER="unix:$dir/native"
+  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
+  if ! pactl info >/dev/null 2>&1; then
+    kill "$server" 2>/dev/null || true
+    return 1
+  fi
+  # The tone outlasts the recordings; the null sink's monitor takes a moment to start sending.
+  sox -n -r 44100 -c 2 -b 16 -e signed-integer "$dir/tone.wav" synth $((live_seconds + 10)) sine 440 vol 0.5
+  paplay -d apps "$dir/tone.wav" 2>/dev/null &
+  player=$!
+  sleep 2
+  /usr/bin/time -f '%U %S %M' -o "$dir/host.time" "$bin/extension/broadcast-extension" --live \
+    --duration "$live_seconds" --quiet --container-root "$dir/containers" --temp-dir "$dir/temp" >/dev/null &
+  host=$!
+  # timeout sends SIGINT to parec, which then completes its file.
+  /usr/bin/time -f '%U %S %M' -o "$dir/parec.time" timeout -s INT "$live_seconds" \
+    parec -d apps.monitor --file-format=wav "$dir/parec.wav" &
+  recorder=$!
+  wait "$host" || true
+  wait "$recorder" || true
+  kill "$player" "$server" 2>/dev/null || true
+  wait "$player" "$server" 2>/dev/null || true
+  unset PULSE_SERVER
+  read -r hu hs hm < <(tail -n 1 "$dir/host.time")
+  read -r pu ps pm < <(tail -n 1 "$dir/parec.time")
+  local hc pc
+  hc=$(awk -v u="$hu" -v s="$hs" 'BEGIN{printf "%.2f", u+s}')
+  pc=$(awk -v u="$pu" -v s="$ps" 'BEGIN{printf "%.2f", u+s}')
+  row "live ${live_seconds} s beside parec: CPU (user+sys), peak RSS" "host ${hc} s, ${hm} KiB" \
+    "parec ${pc} s, ${pm} KiB" \
+    "$(awk -v a="$hc" -v b="$pc" -v c="$hm" -v d="$pm" 'BEGIN{printf "CPU %.2f, memory %.2f", (b>0?a/b:0), c/d}')"
+}
+if ! command -v pulseaudio >/dev/null || ! command -v paplay >/dev/null || ! command -v parec >/dev/null; then
+  row "live ${live_seconds} s beside parec" "skipped" "pulseaudio, paplay or parec is not installed" "-"
+elif ! live_step; then
+  row "live ${live_seconds} s beside parec" "skipped" "no private PulseAudio server could start" "-"
+fi
 
 echo
 echo "Machine: $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(uname -sr), $(g++ --version | head -n1)"

@@ -15,8 +15,7 @@ double peakDbfs(CMSampleBufferRef buffer) {
     const AudioStreamBasicDescription* description =
         CMAudioFormatDescriptionGetStreamBasicDescription(CMSampleBufferGetFormatDescription(buffer));
     pcm::StreamLayout layout;
-    std::string problem;
-    if (description == nullptr || !pcm::layoutFromDescription(*description, layout, problem)) return kSilence;
+    if (description == nullptr || !pcm::layoutFromDescription(*description, layout)) return kSilence;
     const pcm::RealDecoder decode = pcm::codecFor(layout.sample).decodeReal;
     if (decode == nullptr) return kSilence;
 

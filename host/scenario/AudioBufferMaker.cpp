@@ -15,13 +15,14 @@ size_t AudioBufferMaker::fillEncoded(AudioSource& source, const AudioEncoding& e
     while (done < frames) {
         const size_t want = std::min(chunk, frames - done);
         const size_t got = source.read(samples_, want, encoding.sampleRate, channels);
+        clipped_ += countSaturated_(samples_.data(), got * channels);
         if (!encoding.nonInterleaved) {
-            clipped_ += encode_(samples_.data(), got * channels, out + done * channels * sampleBytes);
+            encode_(samples_.data(), got * channels, out + done * channels * sampleBytes);
         } else {
             // Each channel goes to its own plane, laid out for `frames` frames.
             for (uint32_t channel = 0; channel < channels; ++channel) {
                 for (size_t frame = 0; frame < got; ++frame) plane_[frame] = samples_[frame * channels + channel];
-                clipped_ += encode_(plane_.data(), got, out + (channel * frames + done) * sampleBytes);
+                encode_(plane_.data(), got, out + (channel * frames + done) * sampleBytes);
             }
         }
         done += got;
@@ -33,8 +34,10 @@ size_t AudioBufferMaker::fillEncoded(AudioSource& source, const AudioEncoding& e
 size_t AudioBufferMaker::make(AudioSource& source, const AudioEncoding& encoding, size_t frames,
                               CMTime presentationTime) {
     if (encode_ == nullptr || !(encoding.layout == encoderLayout_)) {
-        encode_ = pcm::codecFor(encoding.layout).encodeReal;
-        if (encode_ == nullptr) throw std::invalid_argument("no encoder for " + encoding.describe());
+        const pcm::SampleCodec codec = pcm::codecFor(encoding.layout);
+        if (codec.encodeReal == nullptr) throw std::invalid_argument("no encoder for " + encoding.describe());
+        encode_ = codec.encodeReal;
+        countSaturated_ = codec.countSaturated;
         encoderLayout_ = encoding.layout;
     }
     const uint32_t channels = encoding.channels;

@@ -45,6 +45,7 @@ private:
     std::array<double, kWorkingSamples> plane_;  // one channel of samples_, for a planar buffer
     pcm::SampleEncoding encoderLayout_{};
     pcm::RealEncoder encode_ = nullptr;  // for encoderLayout_
+    pcm::SaturationCounter countSaturated_ = nullptr;
     std::vector<std::byte> bytes_;       // grows to the largest buffer, never shrinks
     CMSampleBuffer buffer_;
     uint64_t clipped_ = 0;

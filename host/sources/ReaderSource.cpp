@@ -45,7 +45,7 @@ size_t ReaderSource::readResampled(double* out, size_t frames, double sampleRate
     if (sampleRate != resampledRate_) {
         // A new rate starts afresh: what the old one still held is dropped.
         std::string problem;
-        if (!resampler_.configure(reader_->sampleRate(), sampleRate, channels, kResampledPieceFrames, problem))
+        if (!resampler_.configure(reader_->sampleRate(), sampleRate, channels, kResampledPieceFrames, &problem))
             throw sourceError("cannot resample the source: " + problem);
         resampledRate_ = sampleRate;
         pending_.clear();

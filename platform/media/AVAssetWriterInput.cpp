@@ -7,8 +7,7 @@
 std::shared_ptr<AVAssetWriterInput> AVAssetWriterInput::assetWriterInputWithMediaType(
     AVMediaType mediaType, const NSDictionary& outputSettings) {
     if (mediaType != AVMediaTypeAudio) return nullptr;
-    std::string problem;
-    const std::optional<media::WaveFormat> format = media::waveFormatFromSettings(outputSettings, problem);
+    const std::optional<media::WaveFormat> format = media::waveFormatFromSettings(outputSettings);
     if (!format) return nullptr;
     return std::shared_ptr<AVAssetWriterInput>(
         new AVAssetWriterInput(std::make_unique<media::InputPipeline>(*format)));

@@ -37,22 +37,14 @@ InputPipeline::InputPipeline(const WaveFormat& output)
 AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& file) {
     const AudioStreamBasicDescription* description =
         CMAudioFormatDescriptionGetStreamBasicDescription(CMSampleBufferGetFormatDescription(buffer));
-    if (buffer == nullptr) {
-        problem_ = "There is no sample buffer.";
-        return AppendOutcome::Refused;
-    }
-    if (description == nullptr) {
-        problem_ = "The sample buffer doesn\u2019t hold audio.";
-        return AppendOutcome::Refused;
-    }
+    if (description == nullptr) return AppendOutcome::Refused;  // no buffer, or no audio in it
 
     pcm::StreamLayout layout = layout_;
     const bool known = haveFormat_ && sameDescription(*description, description_);
-    if (!known && !pcm::layoutFromDescription(*description, layout, problem_))
-        return AppendOutcome::Refused;
+    if (!known && !pcm::layoutFromDescription(*description, layout)) return AppendOutcome::Refused;
     const std::span<const AudioBuffer> buffers = CMSampleBufferGetAudioBuffers(buffer);
     const CMItemCount frames = CMSampleBufferGetNumSamples(buffer);
-    if (!pcm::buffersHoldFrames(layout, buffers, frames, problem_)) return AppendOutcome::Refused;
+    if (!pcm::buffersHoldFrames(layout, buffers, frames)) return AppendOutcome::Refused;
     // An empty buffer changes nothing; its format is taken up by the first
     // buffer of that format that brings audio (whose size bounds the scratch).
     if (frames == 0) return AppendOutcome::Appended;
@@ -75,68 +67,61 @@ AppendOutcome InputPipeline::append(CMSampleBufferRef buffer, WaveFileWriter& fi
     return written ? AppendOutcome::Appended : AppendOutcome::WriteFailed;
 }
 
-bool InputPipeline::adopt(const AudioStreamBasicDescription& description,
-                          const pcm::StreamLayout& layout, WaveFileWriter& file) {
+bool InputPipeline::adopt(const AudioStreamBasicDescription& description, const pcm::StreamLayout& layout,
+                          WaveFileWriter& file) {
     const bool sameRate = layout.sampleRate == static_cast<double>(output_.sampleRate);
-    const bool sameChannels = layout.channels == output_.channels;
-    if (!sameRate) {
-        const double ratio = layout.sampleRate / output_.sampleRate;
-        if (ratio > kMaxRateRatio || ratio < 1.0 / kMaxRateRatio) {
-            problem_ = "The buffer\u2019s sample rate is too far from the file\u2019s to convert.";
-            return false;
-        }
-    }
-    // The resampler holds audio of the old rate: it goes to the file first.
-    if (resampler_.active() && (sameRate || resampler_.inputRate() != layout.sampleRate)) {
-        resampleTarget_ = &file;
-        const bool flushed = resampler_.flush(&InputPipeline::writeResampled, this);
-        resampleTarget_ = nullptr;
-        if (!flushed) {
-            haveFormat_ = false;
-            return false;
-        }
-    }
-
-    const uint32_t outFrameBytes = output_.blockAlign();
-    const size_t reservableFrames = std::max<size_t>(1, file.maxReservationBytes() / outFrameBytes);
-    const size_t widest = std::max<size_t>(layout.channels, output_.channels);
-    const size_t cacheFrames = std::max<size_t>(1, kChunkSamples / widest);
-
-    direct_ = nullptr;
-    in_ = pcm::codecFor(layout.sample);
-    if (sameRate && sameChannels) {
-        if (layout.contiguous()) direct_ = pcm::selectDirectConverter(layout.sample, output_.bitsPerSample);
-        if (direct_ != nullptr) {
-            route_ = Route::Direct;
-            chunkFrames_ = reservableFrames;
-        } else if (layout.sample.kind != pcm::SampleKind::Float) {
-            route_ = Route::IntegerPasses;
-            chunkFrames_ = std::min(cacheFrames, reservableFrames);
-            ensureSize(intScratch_, chunkFrames_ * layout.channels);
-        } else {
-            route_ = Route::RealPasses;
-            chunkFrames_ = std::min(cacheFrames, reservableFrames);
-            ensureSize(realScratch_, chunkFrames_ * layout.channels);
-        }
-    } else {
-        route_ = Route::Adapt;
-        chunkFrames_ = std::min(cacheFrames, reservableFrames);
-        ensureSize(realScratch_, chunkFrames_ * layout.channels);
-        if (!sameChannels) ensureSize(mixScratch_, chunkFrames_ * output_.channels);
-        if (!sameRate && !resampler_.active()) {
-            const size_t pieceFrames = std::min(std::max<size_t>(1, kChunkSamples / output_.channels),
-                                                reservableFrames);
-            if (!resampler_.configure(layout.sampleRate, output_.sampleRate, output_.channels,
-                                      pieceFrames, problem_)) {
-                haveFormat_ = false;
-                return false;
-            }
-        }
-    }
+    const double ratio = layout.sampleRate / output_.sampleRate;
+    if (!sameRate && (ratio > kMaxRateRatio || ratio < 1.0 / kMaxRateRatio)) return false;
+    // The resampler holds audio of the old rate: it goes to the file first,
+    // unless the new buffers keep that rate.
+    const bool keepsResampler = !sameRate && resampler_.inputRate() == layout.sampleRate;
+    haveFormat_ = false;
+    if (resampler_.active() && !keepsResampler && !flushResampler(file)) return false;
+    if (!chooseRoute(layout, file.maxReservationBytes())) return false;
     description_ = description;
     layout_ = layout;
     haveFormat_ = true;
     return true;
+}
+
+bool InputPipeline::chooseRoute(const pcm::StreamLayout& layout, size_t reservableBytes) {
+    const bool sameRate = layout.sampleRate == static_cast<double>(output_.sampleRate);
+    const bool sameChannels = layout.channels == output_.channels;
+    const size_t reservableFrames = std::max<size_t>(1, reservableBytes / output_.blockAlign());
+    const size_t widest = std::max<size_t>(layout.channels, output_.channels);
+    // Passes through scratch take as many frames as stay in cache.
+    chunkFrames_ = std::min(std::max<size_t>(1, kChunkSamples / widest), reservableFrames);
+    in_ = pcm::codecFor(layout.sample);
+    direct_ = sameRate && sameChannels && layout.contiguous()
+                  ? pcm::selectDirectConverter(layout.sample, output_.bitsPerSample)
+                  : nullptr;
+    if (direct_ != nullptr) {
+        route_ = Route::Direct;
+        chunkFrames_ = reservableFrames;
+    } else if (sameRate && sameChannels && layout.sample.kind != pcm::SampleKind::Float) {
+        route_ = Route::IntegerPasses;
+        ensureSize(intScratch_, chunkFrames_ * layout.channels);
+    } else if (sameRate && sameChannels) {
+        route_ = Route::RealPasses;
+        ensureSize(realScratch_, chunkFrames_ * layout.channels);
+    } else {
+        route_ = Route::Adapt;
+        ensureSize(realScratch_, chunkFrames_ * layout.channels);
+        if (!sameChannels) ensureSize(mixScratch_, chunkFrames_ * output_.channels);
+        if (!sameRate && !resampler_.active()) {
+            const size_t pieceFrames =
+                std::min(std::max<size_t>(1, kChunkSamples / output_.channels), reservableFrames);
+            return resampler_.configure(layout.sampleRate, output_.sampleRate, output_.channels, pieceFrames);
+        }
+    }
+    return true;
+}
+
+bool InputPipeline::flushResampler(WaveFileWriter& file) {
+    resampleTarget_ = &file;
+    const bool flushed = resampler_.flush(&InputPipeline::writeResampled, this);
+    resampleTarget_ = nullptr;
+    return flushed;
 }
 
 template <typename T, typename Decode>
@@ -233,12 +218,9 @@ bool InputPipeline::writeResampled(void* self, const double* frames, size_t coun
 
 bool InputPipeline::finish(WaveFileWriter& file) {
     if (!resampler_.active()) return true;
-    resampleTarget_ = &file;
-    const bool ok = resampler_.flush(&InputPipeline::writeResampled, this);
-    resampleTarget_ = nullptr;
     // The next buffer of this format needs a resampler again.
     haveFormat_ = false;
-    return ok;
+    return flushResampler(file);
 }
 
 }  // namespace media

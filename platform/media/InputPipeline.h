@@ -15,7 +15,6 @@
 // allocate nothing.
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "../buffers/CMSampleBuffer.h"
@@ -48,8 +47,15 @@ public:
 private:
     enum class Route { Direct, IntegerPasses, RealPasses, Adapt };
 
+    // Takes up a new buffer format: what the resampler holds of another rate
+    // goes to the file first, then the route is chosen.
     bool adopt(const AudioStreamBasicDescription& description, const pcm::StreamLayout& layout,
                WaveFileWriter& file);
+    // The route for buffers of `layout` and the scratch space it needs; false
+    // when the resampler it needs can't be made.
+    bool chooseRoute(const pcm::StreamLayout& layout, size_t reservableBytes);
+    // Passes on what the resampler holds, into `file`.
+    bool flushResampler(WaveFileWriter& file);
     bool convertDirect(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
     bool convertIntegers(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
     bool convertReals(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
@@ -61,7 +67,6 @@ private:
     static bool writeResampled(void* self, const double* frames, size_t count);
 
     WaveFormat output_;
-    std::string problem_;  // why the toolkit refused the last buffer (its checks report into it)
 
     bool haveFormat_ = false;
     AudioStreamBasicDescription description_{};

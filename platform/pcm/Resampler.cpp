@@ -39,11 +39,11 @@ void Resampler::reset() {
 }
 
 bool Resampler::configure(double inputRate, double outputRate, uint32_t channels,
-                          size_t maxOutputFrames, std::string& problem) {
+                          size_t maxOutputFrames, std::string* problem) {
     reset();
     const Soxr& lib = soxr();
     if (!lib.problem.empty()) {
-        problem = "The resampler couldn\u2019t be set up: " + lib.problem + ".";
+        if (problem != nullptr) *problem = "The resampler couldn\u2019t be set up: " + lib.problem + ".";
         return false;
     }
     const soxr_io_spec_t io = lib.soxr_io_spec(SOXR_FLOAT64_I, SOXR_FLOAT64_I);
@@ -53,7 +53,8 @@ bool Resampler::configure(double inputRate, double outputRate, uint32_t channels
     soxr_t s = lib.soxr_create(inputRate, outputRate, channels, &error, &io, &quality, &runtime);
     if (s == nullptr || error != nullptr) {
         if (s != nullptr) lib.soxr_delete(s);
-        problem = std::string("The resampler couldn\u2019t be set up: ") + soxr_strerror(error) + ".";
+        if (problem != nullptr)
+            *problem = std::string("The resampler couldn\u2019t be set up: ") + soxr_strerror(error) + ".";
         return false;
     }
     soxr_ = s;

@@ -23,10 +23,10 @@ public:
 
     // Sets up conversion from `inputRate` to `outputRate` for `channels`
     // channels, with pieces of up to `maxOutputFrames` frames. Any previous
-    // set-up is dropped unflushed. Returns false with `problem` set if the
-    // resampler can't be made.
+    // set-up is dropped unflushed. Returns false, with `*problem` (when
+    // given) set, if the resampler can't be made.
     bool configure(double inputRate, double outputRate, uint32_t channels, size_t maxOutputFrames,
-                   std::string& problem);
+                   std::string* problem = nullptr);
     bool active() const { return soxr_ != nullptr; }
     double inputRate() const { return inputRate_; }
 

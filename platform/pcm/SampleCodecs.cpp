@@ -33,8 +33,8 @@ static_assert(std::endian::native == std::endian::little,
 // The kernels of the common direct conversions, defined at the end for
 // several CPU levels: little-endian float32 to 32-bit and 16-bit integers,
 // and the byte swap of 16-bit samples.
-PCM_CPU_LEVELS uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
-PCM_CPU_LEVELS uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
+PCM_CPU_LEVELS void floatToInt32(const uint8_t* src, size_t count, uint8_t* out);
+PCM_CPU_LEVELS void floatToInt16(const uint8_t* src, size_t count, uint8_t* out);
 PCM_CPU_LEVELS void swapInt16(const uint8_t* src, size_t count, uint8_t* out);
 
 namespace {
@@ -48,23 +48,35 @@ struct OutputRange {
     static constexpr double lo = -scale;
 };
 
-// Real sample to N-bit integer by the rule in SampleCodecs.h. For
-// |s| >= 2^51 the bias no longer rounds exactly, but such values lie far
-// outside every range and saturate exactly as the rule says. The clip flag goes through a double
-// select because SSE2 has no 64-bit integer compare: counting the comparison
-// directly in an integer keeps GCC from vectorising the loop. NaN fails
-// both range tests, so it is not counted, and the last select makes it 0.
+// x scaled to N bits and rounded to an integer, ties to even, not yet
+// saturated. For |s| >= 2^51 the bias no longer rounds exactly, but such
+// values lie far outside every range and saturate exactly as the rule says.
 template <unsigned Bits>
-inline int32_t quantise(double x, uint32_t& clipped) {
+inline double roundScaled(double x) {
+    const double s = x * OutputRange<Bits>::scale;
+    return (s + kRoundingBias) - kRoundingBias;
+}
+
+// Real sample to N-bit integer by the rule in SampleCodecs.h. NaN passes
+// both clamps as the top value; the last select makes it 0.
+template <unsigned Bits>
+inline int32_t quantise(double x) {
     using Range = OutputRange<Bits>;
-    const double s = x * Range::scale;
-    const double r = (s + kRoundingBias) - kRoundingBias;
-    const double flag = ((r > Range::hi) | (r < Range::lo)) ? 1.0 : 0.0;
-    clipped += static_cast<uint32_t>(static_cast<int32_t>(flag));
+    const double r = roundScaled<Bits>(x);
     double c = r < Range::hi ? r : Range::hi;
     c = c > Range::lo ? c : Range::lo;
-    c = s == s ? c : 0.0;
+    c = x == x ? c : 0.0;
     return static_cast<int32_t>(c);
+}
+
+// 1 when quantise<Bits>(x) saturates, else 0 (NaN fails both range tests),
+// as a double: SSE2 has no 64-bit integer compare, and counting the
+// comparison directly in an integer keeps GCC from vectorising the loop.
+template <unsigned Bits>
+inline double saturates(double x) {
+    using Range = OutputRange<Bits>;
+    const double r = roundScaled<Bits>(x);
+    return ((r > Range::hi) | (r < Range::lo)) ? 1.0 : 0.0;
 }
 
 // Rounds a float that is already within int32 range to the nearest integer
@@ -79,60 +91,53 @@ inline int32_t roundFloatToInt(float v) {
 }
 
 // The same rule for float32 samples, in float lanes (no widening to
-// double). x * 2^(N-1) is exact in float. A sample clips when it rounds
+// double): x * 2^(N-1) is exact in float. A sample clips when it rounds
 // outside the range: from hi + 0.5 up (that tie rounds to the even hi + 1)
 // and below lo - 0.5 (that tie rounds to the even lo). Both limits,
 // converted to float, keep this meaning at every width: at 24 and 32 bits
 // lo - 0.5 becomes lo, and no float lies between them; at 32 bits hi + 0.5
-// becomes 2^31. Every other sample but NaN rounds inside the range, so only
-// those are rounded (the rest as 0), and clipped ones then take their bound.
-// The result is put together from all-ones masks rather than selects: GCC
-// then makes each comparison once, where selects made it compare again with
-// the opposite predicate (twice the comparisons per vector).
+// becomes 2^31. Only samples between the limits are rounded (NaN, which is
+// neither, as 0); clipped ones then take their bound. Each select is one
+// masked vector instruction after its comparison.
 template <unsigned Bits>
-inline int32_t quantiseFloat(float x, uint32_t& clipped) {
+inline int32_t quantiseFloat(float x) {
     constexpr int32_t hi = static_cast<int32_t>((int64_t{1} << (Bits - 1)) - 1);
     constexpr int32_t lo = -hi - 1;
     constexpr float overFrom = static_cast<float>(hi + 0.5);
     constexpr float underBelow = static_cast<float>(lo - 0.5);
     const float s = x * -static_cast<float>(lo);
-    const int32_t over = s >= overFrom ? -1 : 0;
-    const int32_t under = s < underBelow ? -1 : 0;
-    const int32_t ordered = s == s ? -1 : 0;  // NaN is neither over nor under, and not ordered
-    const int32_t clip = over | under;
-    clipped -= static_cast<uint32_t>(clip);
-    const float rounded = std::bit_cast<float>(std::bit_cast<int32_t>(s) & ordered & ~clip);
-    return roundFloatToInt(rounded) | (over & hi) | (under & lo);
+    const float inRange = ((s >= underBelow) & (s < overFrom)) ? s : 0.0f;
+    const int32_t r = s >= overFrom ? hi : roundFloatToInt(inRange);
+    return s < underBelow ? lo : r;
 }
 
 // Left-justified int32 to N-bit integer by the rule in SampleCodecs.h, in
 // 32-bit lanes: (v + half) >> shift equals (v >> shift) plus the highest
 // dropped bit, and only the largest inputs round up past the top.
 template <unsigned Bits>
-inline int32_t narrow(int32_t v, uint32_t& clipped) {
+inline int32_t narrow(int32_t v) {
     if constexpr (Bits == 32) {
         return v;
     } else {
         constexpr unsigned shift = 32 - Bits;
         constexpr int32_t hi = (int32_t{1} << (Bits - 1)) - 1;
         const int32_t r = (v >> shift) + ((v >> (shift - 1)) & 1);
-        const bool over = r > hi;
-        clipped += static_cast<uint32_t>(over);
-        return over ? hi : r;
+        return r > hi ? hi : r;
     }
 }
 
-// Runs `body(i, clipped)` for every i below count; clip counts accumulate in
-// 32-bit lanes, emptied into the 64-bit total every 2^30 samples.
-template <typename Body>
-inline uint64_t countedLoop(size_t count, Body body) {
+// The sum of `flag(i)` (each 0 or 1) for every i below count; counts
+// accumulate in 32-bit lanes, emptied into the 64-bit total every 2^30
+// samples.
+template <typename Flag>
+inline uint64_t countedLoop(size_t count, Flag flag) {
     constexpr size_t kBlock = size_t{1} << 30;
     uint64_t total = 0;
     for (size_t start = 0; start < count; start += kBlock) {
         const size_t end = count - start < kBlock ? count : start + kBlock;
-        uint32_t clipped = 0;
-        for (size_t i = start; i < end; ++i) body(i, clipped);
-        total += clipped;
+        uint32_t counted = 0;
+        for (size_t i = start; i < end; ++i) counted += static_cast<uint32_t>(static_cast<int32_t>(flag(i)));
+        total += counted;
     }
     return total;
 }
@@ -233,45 +238,47 @@ void decodeReal(const uint8_t* src, size_t count, double* out, size_t stride) {
 }
 
 template <unsigned Bytes, bool BigEndian, bool Offset>
-uint64_t encodeInt(const int32_t* in, size_t count, uint8_t* out) {
-    return countedLoop(count, [&](size_t i, uint32_t& clipped) {
-        store<Bytes, BigEndian, Offset>(out, i, narrow<8 * Bytes>(in[i], clipped));
-    });
+void encodeInt(const int32_t* in, size_t count, uint8_t* out) {
+    for (size_t i = 0; i < count; ++i) store<Bytes, BigEndian, Offset>(out, i, narrow<8 * Bytes>(in[i]));
 }
 
 template <unsigned Bytes, bool BigEndian, bool Offset>
-uint64_t encodeReal(const double* in, size_t count, uint8_t* out) {
-    return countedLoop(count, [&](size_t i, uint32_t& clipped) {
-        store<Bytes, BigEndian, Offset>(out, i, quantise<8 * Bytes>(in[i], clipped));
-    });
+void encodeReal(const double* in, size_t count, uint8_t* out) {
+    for (size_t i = 0; i < count; ++i) store<Bytes, BigEndian, Offset>(out, i, quantise<8 * Bytes>(in[i]));
 }
 
+template <unsigned Bits>
+uint64_t countSaturated(const double* in, size_t count) {
+    return countedLoop(count, [&](size_t i) { return saturates<Bits>(in[i]); });
+}
+
+// Nothing saturates on the way to floats.
+uint64_t countNothing(const double*, size_t) { return 0; }
+
 template <typename F, bool BigEndian>
-uint64_t encodeFloat(const double* in, size_t count, uint8_t* out) {
+void encodeFloat(const double* in, size_t count, uint8_t* out) {
     for (size_t i = 0; i < count; ++i) {
         const BitsOf<F> bits = swapIf<BigEndian>(std::bit_cast<BitsOf<F>>(static_cast<F>(in[i])));
         std::memcpy(out + i * sizeof(F), &bits, sizeof(F));
     }
-    return 0;
 }
 
 // Little-endian floats straight to WAVE bytes.
 template <typename F, unsigned Bits>
-uint64_t convertReal(const uint8_t* src, size_t count, uint8_t* out) {
-    return countedLoop(count, [&](size_t i, uint32_t& clipped) {
+void convertReal(const uint8_t* src, size_t count, uint8_t* out) {
+    for (size_t i = 0; i < count; ++i) {
         const F x = loadLittle<F>(src + i * sizeof(F));
         if constexpr (sizeof(F) == 4) {
-            storeWave<Bits>(out, i, quantiseFloat<Bits>(x, clipped));
+            storeWave<Bits>(out, i, quantiseFloat<Bits>(x));
         } else {
-            storeWave<Bits>(out, i, quantise<Bits>(x, clipped));
+            storeWave<Bits>(out, i, quantise<Bits>(x));
         }
-    });
+    }
 }
 
 template <unsigned Bytes>
-uint64_t copyConverter(const uint8_t* src, size_t count, uint8_t* out) {
+void copyConverter(const uint8_t* src, size_t count, uint8_t* out) {
     std::memcpy(out, src, count * Bytes);
-    return 0;
 }
 
 // Integers in a container of their own size.
@@ -279,14 +286,15 @@ template <unsigned Bytes, bool BigEndian, bool Unsigned>
 SampleCodec packedIntCodec() {
     constexpr unsigned shift = 32 - 8 * Bytes;
     return {&decodeInt<Bytes, BigEndian, shift, ~0u, Unsigned>, &decodeIntToReal<Bytes, BigEndian, shift, ~0u, Unsigned>,
-            &encodeInt<Bytes, BigEndian, Unsigned>, &encodeReal<Bytes, BigEndian, Unsigned>};
+            &encodeInt<Bytes, BigEndian, Unsigned>, &encodeReal<Bytes, BigEndian, Unsigned>,
+            &countSaturated<8 * Bytes>};
 }
 
 // 24 valid bits in 4 bytes, shifted up by Shift to the top; read only.
 template <unsigned Shift, bool BigEndian, bool Unsigned>
 SampleCodec wide24Codec() {
     return {&decodeInt<4, BigEndian, Shift, 0xFFFFFF00u, Unsigned>,
-            &decodeIntToReal<4, BigEndian, Shift, 0xFFFFFF00u, Unsigned>, nullptr, nullptr};
+            &decodeIntToReal<4, BigEndian, Shift, 0xFFFFFF00u, Unsigned>, nullptr, nullptr, nullptr};
 }
 
 template <bool BigEndian, bool Unsigned>
@@ -304,7 +312,7 @@ SampleCodec intCodec(const SampleEncoding& e) {
 
 template <typename F, bool BigEndian>
 SampleCodec floatCodec() {
-    return {nullptr, &decodeReal<F, BigEndian>, nullptr, &encodeFloat<F, BigEndian>};
+    return {nullptr, &decodeReal<F, BigEndian>, nullptr, &encodeFloat<F, BigEndian>, &countNothing};
 }
 
 template <typename F>
@@ -322,19 +330,14 @@ DirectConverter convertRealTo(unsigned outBits) {
     }
 }
 
-uint64_t swap16Converter(const uint8_t* src, size_t count, uint8_t* out) {
-    swapInt16(src, count, out);
-    return 0;
-}
-
 }  // namespace
 
-PCM_CPU_LEVELS uint64_t floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
-    return convertReal<float, 32>(src, count, out);
+PCM_CPU_LEVELS void floatToInt32(const uint8_t* src, size_t count, uint8_t* out) {
+    convertReal<float, 32>(src, count, out);
 }
 
-PCM_CPU_LEVELS uint64_t floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
-    return convertReal<float, 16>(src, count, out);
+PCM_CPU_LEVELS void floatToInt16(const uint8_t* src, size_t count, uint8_t* out) {
+    convertReal<float, 16>(src, count, out);
 }
 
 PCM_CPU_LEVELS void swapInt16(const uint8_t* src, size_t count, uint8_t* out) {
@@ -376,7 +379,7 @@ DirectConverter selectDirectConverter(const SampleEncoding& e, unsigned outBits)
             default: return nullptr;
         }
     }
-    return outBits == 16 ? &swap16Converter : nullptr;
+    return outBits == 16 ? &swapInt16 : nullptr;
 }
 
 }  // namespace pcm

@@ -14,7 +14,8 @@
 //   round up), shift right by 32-N, saturate at the top. Widening is exact.
 // - Double to float: the value as it is (float32 rounds to nearest); nothing
 //   saturates.
-// Encoders return how many samples they saturated.
+// Encoders only convert; a source that reports saturated samples counts them
+// with the codec's counter, by the same rule.
 
 #include <cstddef>
 #include <cstdint>
@@ -29,11 +30,13 @@ using IntDecoder = void (*)(const uint8_t* src, size_t count, int32_t* out, size
 // Stored samples of any kind to doubles (integers in [-1, 1), exactly), strided likewise.
 using RealDecoder = void (*)(const uint8_t* src, size_t count, double* out, size_t stride);
 // Left-justified int32 samples to stored bytes.
-using IntEncoder = uint64_t (*)(const int32_t* in, size_t count, uint8_t* out);
+using IntEncoder = void (*)(const int32_t* in, size_t count, uint8_t* out);
 // Doubles (full scale +-1) to stored bytes.
-using RealEncoder = uint64_t (*)(const double* in, size_t count, uint8_t* out);
+using RealEncoder = void (*)(const double* in, size_t count, uint8_t* out);
+// How many of `count` doubles the RealEncoder saturates.
+using SaturationCounter = uint64_t (*)(const double* in, size_t count);
 // Stored samples straight to the bytes of a WAVE file's data.
-using DirectConverter = uint64_t (*)(const uint8_t* src, size_t count, uint8_t* out);
+using DirectConverter = void (*)(const uint8_t* src, size_t count, uint8_t* out);
 
 // What converts samples of one encoding; a member is null where there is no
 // such conversion: integer encodings have no float side, and encoders exist
@@ -43,6 +46,7 @@ struct SampleCodec {
     RealDecoder decodeReal = nullptr;
     IntEncoder encodeInt = nullptr;
     RealEncoder encodeReal = nullptr;
+    SaturationCounter countSaturated = nullptr;  // wherever encodeReal is
 };
 
 SampleCodec codecFor(const SampleEncoding& encoding);

@@ -5,17 +5,14 @@
 namespace pcm {
 namespace {
 
-// Assigned in place, so a refusal reuses the text's storage instead of
-// allocating anew for every refused buffer.
-bool refuse(std::string& problem, const char* text) {
-    problem.assign(text);
+bool refuse(const char** problem, const char* text) {
+    if (problem != nullptr) *problem = text;
     return false;
 }
 
 }  // namespace
 
-bool layoutFromDescription(const AudioStreamBasicDescription& d, StreamLayout& layout,
-                           std::string& problem) {
+bool layoutFromDescription(const AudioStreamBasicDescription& d, StreamLayout& layout, const char** problem) {
     if (d.mFormatID != kAudioFormatLinearPCM)
         return refuse(problem, "The audio format isn\u2019t linear PCM.");
     if (d.mChannelsPerFrame == 0) return refuse(problem, "The audio description has no channels.");
@@ -72,8 +69,8 @@ AudioStreamBasicDescription describeLayout(const SampleEncoding& sample, double 
     return makeLinearPCMDescription(sampleRate, channels, sample.validBits, flags);
 }
 
-bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers,
-                       int64_t frames, std::string& problem) {
+bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers, int64_t frames,
+                       const char** problem) {
     const uint64_t expectedBuffers = layout.interleaved ? 1 : layout.channels;
     const uint32_t channelsPerBuffer = layout.interleaved ? layout.channels : 1;
     if (buffers.size() != expectedBuffers)

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <span>
-#include <string>
 
 #include "platform/buffers/CMSampleBuffer.h"
 
@@ -35,12 +34,13 @@ struct StreamLayout {
     friend bool operator==(const StreamLayout&, const StreamLayout&) = default;
 };
 
-// The layout of `description`, or false with `problem` saying why it is
-// refused: not linear PCM, no channels, a rate that is not a positive finite
-// number, a sample size this writer doesn't read, or byte counts that don't
-// agree with the other fields.
+// The layout of `description`, or false, with `*problem` (when given) saying
+// why it is refused: not linear PCM, no channels, a rate that is not a
+// positive finite number, a sample size this writer doesn't read, or byte
+// counts that don't agree with the other fields. Reasons are static text, so
+// a refusal allocates nothing.
 bool layoutFromDescription(const AudioStreamBasicDescription& description, StreamLayout& layout,
-                           std::string& problem);
+                           const char** problem = nullptr);
 
 // The stream description of packed samples in `sample` at `sampleRate` and
 // `channels`, one buffer of frames or (not `interleaved`) one per channel:
@@ -50,8 +50,9 @@ AudioStreamBasicDescription describeLayout(const SampleEncoding& sample, double 
 
 // Whether `buffers` hold `frames` frames of `layout`: one buffer when
 // interleaved, one single-channel buffer per channel otherwise, each with at
-// least the bytes the frames need (more is ignored). Sets `problem` if not.
+// least the bytes the frames need (more is ignored). Sets `*problem` (when
+// given) if not.
 bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers,
-                       int64_t frames, std::string& problem);
+                       int64_t frames, const char** problem = nullptr);
 
 }  // namespace pcm

@@ -51,9 +51,8 @@ TEST_P(EveryFormat, HoldsTheValuesByThePlainRulesAndDescribesThem) {
     const CMSampleBuffer& buffer = maker.buffer();
 
     pcm::StreamLayout layout;
-    std::string problem;
     ASSERT_TRUE(pcm::layoutFromDescription(*CMAudioFormatDescriptionGetStreamBasicDescription(&*buffer.formatDescription),
-                                           layout, problem));
+                                           layout));
     EXPECT_EQ(layout, (pcm::StreamLayout{encoding.layout, 3, !planar, 48000, layout.sample.containerBytes * (planar ? 1u : 3u)}));
 
     // The planes of a short buffer follow one another without gaps.

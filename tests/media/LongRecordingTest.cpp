@@ -101,9 +101,9 @@ TEST_P(FourGigabytes, CrossingThemPromotesToRF64ThatReadersOpen) {
 }
 INSTANTIATE_TEST_SUITE_P(LongRecordings, FourGigabytes, testing::Values(0, 1));
 
-// 24-bit mono: 3-byte frames never end on a page boundary, and an odd frame count makes the checkpoints' claimed sizes
-// odd.
-TEST(LongRecordings, CheckpointsThatHoldBackAPartialPageLoseAndCorruptNothing) {
+// 24-bit mono: 3-byte frames never end on a write unit's boundary, and an odd frame count makes the checkpoints'
+// claimed sizes odd.
+TEST(LongRecordings, CheckpointsThatHoldBackAPartialUnitLoseAndCorruptNothing) {
     std::vector<uint8_t> bytes, expected;
     WaveFileWriter file(std::make_unique<MemorySink>(bytes));
     const WaveFormat format{44100, 1, 24};

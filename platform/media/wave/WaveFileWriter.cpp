@@ -1,6 +1,8 @@
 #include "WaveFileWriter.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -9,10 +11,9 @@
 
 namespace media {
 namespace {
-constexpr size_t kLargestHeader = 104;
 constexpr uint8_t kPadByte = 0;
-// The page size the buffer mirrors; a larger real page size only costs the
-// alignment benefit, never correctness.
+// The page size the buffer is aligned to and the smallest write unit; a
+// larger real page size only costs the alignment benefit, never correctness.
 constexpr size_t kPage = 4096;
 }  // namespace
 
@@ -41,81 +42,73 @@ bool WaveFileWriter::begin(const WaveFormat& format) {
     format_ = format;
     headerBytes_ = wave::headerSize(format);
     const uint32_t frameBytes = format.blockAlign();
-    capacity_ = options_.bufferBytes < frameBytes ? frameBytes : options_.bufferBytes;
+    // Checkpoints write the buffer out once a second: a larger one would
+    // never fill.
+    capacity_ = std::max<size_t>(std::min<uint64_t>(options_.bufferBytes, format.bytesPerSecond()), frameBytes);
     reservationLimit_ = capacity_ - capacity_ % frameBytes;
-    // One page more than the capacity: pending bytes start within the first page.
-    buffer_.reset(static_cast<uint8_t*>(::operator new[](capacity_ + kPage, std::align_val_t{kPage})));
-    placePendingAtFileOffset();
+    // A unit of at most half a second leaves less than that buffered after a
+    // checkpoint. Below a page, units gain nothing: every byte is written.
+    const uint64_t largestUnit = std::min<uint64_t>(format.bytesPerSecond() / 2, capacity_);
+    unit_ = largestUnit >= kPage ? std::bit_floor(static_cast<size_t>(largestUnit)) : 1;
+    bufferEnd_ = capacity_ + unit_;
+    buffer_.reset(static_cast<uint8_t*>(::operator new[](bufferEnd_, std::align_val_t{kPage})));
+    // Every page is touched now, so that no append takes a page fault.
+    std::memset(buffer_.get(), 0, bufferEnd_);
+    pending_ = used_ = headerBytes_ & (unit_ - 1);
     state_ = State::Writing;
-    return writeHeaderFor(0);
+    return describe(0);
 }
 
-void WaveFileWriter::placePendingAtFileOffset() {
-    pending_ = static_cast<size_t>((headerBytes_ + bytesOnDisk_) % kPage);
-    used_ = pending_;
-    fillLimit_ = pending_ + capacity_;
+bool WaveFileWriter::succeeded(const SinkResult& result) {
+    if (result.error != 0) fail(result.error);
+    return result.error == 0;
 }
 
-bool WaveFileWriter::flushBuffer() {
-    if (used_ == pending_) return true;
-    const SinkResult r = sink_->writeAt(headerBytes_ + bytesOnDisk_, buffer_.get() + pending_, used_ - pending_);
+// Writes buffer bytes [pending_, end) at their place in the file.
+bool WaveFileWriter::writeOut(size_t end) {
+    if (end <= pending_) return true;
+    const SinkResult r = sink_->writeAt(headerBytes_ + bytesOnDisk_, buffer_.get() + pending_, end - pending_);
     bytesOnDisk_ += r.written;
-    if (r.error != 0) {
-        fail(r.error);
-        return false;
-    }
-    placePendingAtFileOffset();
-    return true;
+    pending_ = end;
+    return succeeded(r);
 }
 
-bool WaveFileWriter::flushWholePages() {
-    const size_t alignedEnd = used_ - used_ % kPage;
-    const size_t tail = used_ - alignedEnd;
-    const uint64_t bytesPerSecond = uint64_t{format_.sampleRate} * format_.blockAlign();
-    // At low byte rates the bytes held back would be a noticeable part of a
-    // second; everything is written then.
-    if (alignedEnd <= pending_ || tail * 2 >= bytesPerSecond) return flushBuffer();
-    const SinkResult r = sink_->writeAt(headerBytes_ + bytesOnDisk_, buffer_.get() + pending_, alignedEnd - pending_);
-    bytesOnDisk_ += r.written;
-    if (r.error != 0) {
-        fail(r.error);
-        return false;
-    }
-    // Buffer index alignedEnd maps to a page boundary of the file, as index 0 does.
-    std::memmove(buffer_.get(), buffer_.get() + alignedEnd, tail);
-    pending_ = 0;
-    used_ = tail;
-    fillLimit_ = capacity_;
-    return true;
-}
-
-bool WaveFileWriter::writeHeaderFor(uint64_t dataBytes) {
-    // Odd-sized data is followed by a pad byte, which the RIFF size counts;
-    // it is written before the header claims it. Later samples overwrite it.
-    // When more bytes than the claimed frames are in the file already, the
-    // byte after them is a sample byte and serves as the pad.
-    if ((dataBytes & 1u) != 0 && dataBytes == bytesOnDisk_) {
-        const SinkResult pad = sink_->writeAt(headerBytes_ + dataBytes, &kPadByte, 1);
-        if (pad.error != 0) {
-            fail(pad.error);
-            return false;
-        }
-    }
-    std::array<uint8_t, kLargestHeader> header{};
-    const std::span<uint8_t> bytes(header.data(), headerBytes_);
-    wave::writeHeader(bytes, format_, dataBytes);
-    const SinkResult r = sink_->writeAt(0, bytes.data(), bytes.size());
-    if (r.error != 0) {
-        fail(r.error);
-        return false;
-    }
+// Writes out the whole units, then moves what is left (less than a unit) to
+// the front by a multiple of the unit, keeping each index's file offset: the
+// next samples go where the last ones did, still in cache.
+bool WaveFileWriter::writeWholeUnits() {
+    if (!writeOut(wholeUnitsEnd())) return false;
+    const size_t shift = pending_ & ~(unit_ - 1);
+    std::memmove(buffer_.get() + pending_ - shift, buffer_.get() + pending_, used_ - pending_);
+    pending_ -= shift;
+    used_ -= shift;
     return true;
 }
 
 bool WaveFileWriter::checkpoint() {
-    if (!flushWholePages()) return false;
+    if (!writeWholeUnits()) return false;
     claimedFrames_ = bytesOnDisk_ / format_.blockAlign();
-    return writeHeaderFor(claimedFrames_ * format_.blockAlign());
+    return describe(claimedFrames_ * format_.blockAlign());
+}
+
+// The header for `dataBytes` of samples, over the file's first bytes.
+SinkResult WaveFileWriter::putHeader(uint64_t dataBytes) {
+    std::array<uint8_t, wave::kLargestHeaderBytes> header{};
+    const std::span<uint8_t> bytes(header.data(), headerBytes_);
+    wave::writeHeader(bytes, format_, dataBytes);
+    return sink_->writeAt(0, bytes.data(), bytes.size());
+}
+
+// Makes the file say it holds `dataBytes` of samples, all of them in it.
+// Odd-sized data is followed by a pad byte, which the RIFF size counts;
+// it is written before the header claims it. Later samples overwrite it.
+// When more bytes than the claimed frames are in the file already, the
+// byte after them is a sample byte and serves as the pad.
+bool WaveFileWriter::describe(uint64_t dataBytes) {
+    if ((dataBytes & 1u) != 0 && dataBytes == bytesOnDisk_ &&
+        !succeeded(sink_->writeAt(headerBytes_ + dataBytes, &kPadByte, 1)))
+        return false;
+    return succeeded(putHeader(dataBytes));
 }
 
 void WaveFileWriter::fail(int errnum) {
@@ -130,8 +123,7 @@ bool WaveFileWriter::finish() {
         return false;
     }
     if (state_ != State::Writing) return false;
-    const bool written = flushBuffer() && writeHeaderFor(bytesOnDisk_);
-    if (!written) {
+    if (!writeOut(used_) || !describe(bytesOnDisk_)) {
         completeAfterFailure();
         return false;
     }
@@ -167,10 +159,7 @@ void WaveFileWriter::completeAfterFailure() {
         keep -= frameBytes;
         sink_->truncate(headerBytes_ + keep);
     }
-    std::array<uint8_t, kLargestHeader> header{};
-    const std::span<uint8_t> bytes(header.data(), headerBytes_);
-    wave::writeHeader(bytes, format_, keep);
-    sink_->writeAt(0, bytes.data(), bytes.size());
+    putHeader(keep);
     bytesOnDisk_ = keep;
     frames_ = keep / frameBytes;
     sink_->close();

@@ -3,15 +3,19 @@
 // through a user-space buffer, and the header's size fields kept current.
 //
 // Samples go in whole frames: the caller reserves room in the buffer,
-// converts into it and commits the frames. Most commits make no system call;
-// the buffer is written out when full. Whenever the header would fall one
-// second of audio behind, the buffer is written out (whole pages of it, the
-// few bytes past the last page boundary staying buffered, so writes keep the
-// page alignment the kernel copies fastest) and the header rewritten with
-// the whole frames in the file, so a process killed mid-recording leaves a
-// readable file holding all but the last second. A failed write (full disk, file size limit) stops the writer;
-// finish() then completes the header for the whole frames that reached the
-// file. A writer destroyed without finish() closes the file as it stands.
+// converts into it and commits the frames. Most commits make no system call.
+// Bytes leave the buffer in whole write units: runs that start and end in
+// the file at multiples of the unit, a power of two of up to half a second
+// of audio (64 KiB for 16-bit stereo at 44.1 kHz), the bytes past the last
+// boundary staying buffered. The page cache then takes them in large
+// aligned folios, which costs the kernel far less per byte than runs that
+// start and end anywhere. Whenever the header would fall one second of audio
+// behind, the whole units are written out and the header rewritten with the
+// whole frames in the file, so a process killed mid-recording leaves a
+// readable file holding all but the last second. A failed write (full disk,
+// file size limit) stops the writer; finish() then completes the header for
+// the whole frames that reached the file. A writer destroyed without
+// finish() closes the file as it stands.
 
 #include <cstddef>
 #include <cstdint>
@@ -45,10 +49,11 @@ public:
     // The most bytes one reservation may ask for: a whole number of frames.
     size_t maxReservationBytes() const { return reservationLimit_; }
     // Room for `bytes` (at most maxReservationBytes()) in the buffer, writing
-    // the buffer out first when it lacks the room; null once the writer stopped.
+    // its whole units out first when it lacks the room; null once the writer
+    // stopped.
     uint8_t* reserve(size_t bytes) {
         if (state_ != State::Writing || bytes > reservationLimit_) return nullptr;
-        if (used_ + bytes > fillLimit_ && !flushBuffer()) return nullptr;
+        if (used_ + bytes > bufferEnd_ && !writeWholeUnits()) return nullptr;
         return buffer_.get() + used_;
     }
     // Adds `frames` whole frames (`frames * blockAlign` bytes) converted into
@@ -69,11 +74,13 @@ public:
 private:
     enum class State { Idle, Writing, Failed, Closed };
 
-    bool flushBuffer();
-    bool flushWholePages();
-    void placePendingAtFileOffset();
+    size_t wholeUnitsEnd() const { return used_ & ~(unit_ - 1); }
+    bool writeOut(size_t end);
+    bool writeWholeUnits();
     bool checkpoint();
-    bool writeHeaderFor(uint64_t dataBytes);
+    bool describe(uint64_t dataBytes);
+    SinkResult putHeader(uint64_t dataBytes);
+    bool succeeded(const SinkResult& result);
     void fail(int errnum);
     void completeAfterFailure();
 
@@ -84,20 +91,23 @@ private:
     WaveFormat format_{};
     size_t headerBytes_ = 0;
 
-    // The buffer mirrors the file's page layout: the byte at buffer index i
-    // goes to a file offset equal to i modulo the page size, so the kernel
-    // copies between equally aligned addresses (measurably faster than a
-    // copy whose source and destination are misaligned to each other).
-    // Unwritten bytes sit at [pending_, used_); at most capacity_ of them.
+    // The buffer mirrors the file's layout: the byte at buffer index i goes
+    // to a file offset equal to i modulo the unit (and so modulo the page
+    // size), so unit boundaries are found by index, and the kernel copies
+    // between equally aligned addresses (faster than a copy whose source and
+    // destination are misaligned to each other). Unwritten bytes sit at
+    // [pending_, used_). The buffer holds a reservation after less than a
+    // unit of them: capacity_ + unit_ bytes.
     struct AlignedFree {
         void operator()(uint8_t* p) const;
     };
     std::unique_ptr<uint8_t, AlignedFree> buffer_;
     size_t capacity_ = 0;
     size_t reservationLimit_ = 0;
+    size_t unit_ = 1;
+    size_t bufferEnd_ = 0;
     size_t pending_ = 0;
     size_t used_ = 0;
-    size_t fillLimit_ = 0;  // pending_ + capacity_
 
     uint64_t frames_ = 0;                // committed frames (buffered ones included)
     uint64_t bytesOnDisk_ = 0;           // sample bytes that reached the sink

@@ -15,6 +15,8 @@ constexpr size_t kRiffPreambleBytes = 12;  // "RIFF" size "WAVE"
 constexpr size_t kChunkHeadBytes = 8;      // id + 32-bit size
 constexpr uint32_t kPcmFormatBytes = 16;
 constexpr uint32_t kExtensibleFormatBytes = 40;
+static_assert(kLargestHeaderBytes ==
+              kRiffPreambleBytes + kReservedChunkBytes + kChunkHeadBytes + kExtensibleFormatBytes + kChunkHeadBytes);
 
 // Little-endian field writer over a fixed span; the caller sizes the span.
 class ByteWriter {

@@ -35,6 +35,8 @@ bool usesExtensibleFormat(const WaveFormat& format);
 uint32_t channelMaskFor(uint16_t channels);
 // Bytes before the first sample: 80 for WAVE_FORMAT_PCM, 104 for extensible.
 size_t headerSize(const WaveFormat& format);
+// The most headerSize() gives, for room reserved ahead of the format.
+inline constexpr size_t kLargestHeaderBytes = 104;
 // The RIFF size of a file holding `dataBytes` of samples: file length
 // minus 8, counting the pad byte of odd-sized data.
 uint64_t riffSizeFor(const WaveFormat& format, uint64_t dataBytes);
