@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "PulseLibrary.h"
 #include "host/HostError.h"
@@ -109,12 +110,14 @@ int PulseClient::pollWithStop(pollfd* fds, unsigned long count, int timeoutMs, v
 }
 
 void PulseClient::iterate(Clock::time_point deadline) {
-    int timeoutMs = -1;
+    // The loop takes its timeout in microseconds (the poll function gets
+    // milliseconds); a wait longer than an int holds just wakes early.
+    int timeoutUs = -1;
     if (deadline != Clock::time_point::max()) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+        const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()).count();
+        timeoutUs = static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
     }
-    if (lib().pa_mainloop_prepare(loop_, timeoutMs) < 0) return;
+    if (lib().pa_mainloop_prepare(loop_, timeoutUs) < 0) return;
     if (lib().pa_mainloop_poll(loop_) < 0) return;
     lib().pa_mainloop_dispatch(loop_);
 }
