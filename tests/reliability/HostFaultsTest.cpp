@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <fcntl.h>
 #include <signal.h>
+#include <sndfile.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -138,6 +141,59 @@ TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
             EXPECT_EQ(r["frames"], cut ? (49152 - 80) / 4 : 4410 * (p + 1)) << p << r;
         }
     }
+}
+
+// Waits for `host` at most `bound`; one still running then is killed, and the test fails.
+HostRun finishWithin(StartedHost host, std::chrono::seconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    siginfo_t info{};
+    while (::waitid(P_PID, static_cast<id_t>(host.pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ADD_FAILURE() << "still running " << bound.count() << " s after the stop signal";
+            ::kill(host.pid, SIGKILL);
+            break;
+        }
+        std::this_thread::sleep_for(20ms);
+    }
+    return finishHost(host);
+}
+
+// A stop signal finishes the broadcast at once, whatever its source waits on, and hands over what was
+// delivered: standard input or a FIFO whose writer has paused, SIGINT or SIGTERM.
+TEST_F(HostFaults, AStopSignalFinishesABroadcastWhoseSourceWaits) {
+    const std::string fifo = temp / "fifo", wave = temp / "second.wav";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::vector<int16_t> second(2 * 44100);
+    for (size_t i = 0; i < second.size(); ++i) second[i] = static_cast<int16_t>(8000 * std::sin(i * 0.03));
+    SF_INFO info{};
+    info.samplerate = 44100, info.channels = 2, info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(wave.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr);
+    sf_write_short(file, second.data(), static_cast<sf_count_t>(second.size()));
+    sf_close(file);
+    std::ifstream in(wave, std::ios::binary);
+    const std::string waveBytes{std::istreambuf_iterator<char>(in), {}};
+    const std::string rawBytes(reinterpret_cast<const char*>(second.data()), second.size() * sizeof(int16_t));
+    for (const bool standardInput : {true, false})
+        for (const int signal : {SIGINT, SIGTERM}) {
+            const std::string what = (standardInput ? "standard input, signal " : "a FIFO, signal ") + std::to_string(signal);
+            HostLaunch launch = launchWith({"--realtime", "--app-source", standardInput ? "-" : "file:" + fifo});
+            if (standardInput) {  // the shell opens the FIFO as the program's standard input
+                launch.arguments.insert(launch.arguments.begin(), {"-c", "exec \"$0\" \"$@\" < " + fifo, launch.program});
+                launch.program = "/bin/sh";
+            }
+            const StartedHost host = startHost(launch);
+            const int writer = ::open(fifo.c_str(), O_WRONLY);  // once the program has opened it
+            ASSERT_GE(writer, 0);
+            const std::string& bytes = standardInput ? rawBytes : waveBytes;
+            EXPECT_EQ(::write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+            std::this_thread::sleep_for(1500ms);  // the second is delivered; the source waits for more
+            ::kill(host.pid, signal);
+            const HostRun run = finishWithin(host, 5s);
+            ::close(writer);
+            EXPECT_EQ(run.exitStatus, 0) << what << run.standardError;
+            EXPECT_EQ(readRecording(shared()).info.frames, 44100) << what << ": the second delivered is handed over";
+        }
 }
 
 // A fault arranged before one broadcast, and what the extension must say and hand over.
