@@ -2,7 +2,8 @@
 #
 # Option names come from the program's own --help, so completion follows the
 # program it completes; values are offered for the options that take a source
-# kind, a sample format, a scenario file or a directory.
+# kind (with the sound server's source and app names), a sample format, a
+# scenario file or a directory.
 
 # Prints the long options that the help of program $1 lists, one a line,
 # followed by "=" when the option takes a value (a placeholder after a single
@@ -38,8 +39,22 @@ _recorder_complete() {
         if [[ $cur == file:* ]]; then
             compopt -o filenames 2>/dev/null
             mapfile -t candidates < <(compgen -f -- "${cur#file:}" | sed 's/^/file:/')
+        elif [[ $cur == pulse:* || $cur == apps:* || $cur == apps-except:* ]]; then
+            # What the sound server has now, from the program's own listing:
+            # source names after pulse:, app names and binaries after apps:.
+            local listing names IFS=$'\n'
+            listing=$(timeout 2 "$1" --list-sources --json 2>/dev/null)
+            if [[ $cur == pulse:* ]]; then
+                names=$(sed -n '/^  "sources"/,/^  \]/s/^ *{"name":"\([^"]*\)".*/\1/p' <<<"$listing")
+            else
+                names=$(sed -n '/^  "apps"/,/^  \]/s/^ *{"name":"\([^"]*\)","binary":"\([^"]*\)".*/\1\n\2/p' \
+                    <<<"$listing" | sort -u)
+            fi
+            # In a list, the name after the last comma is completed.
+            local head=${cur%"${cur##*[:,]}"}
+            mapfile -t candidates < <(compgen -W "$names" -- "${cur#"$head"}" | sed "s|^|$head|")
         else
-            mapfile -t candidates < <(compgen -W 'sine: tones noise noise: silence file: - pulse pulse: none' -- "$cur")
+            mapfile -t candidates < <(compgen -W 'sine: tones noise noise: silence file: - pulse pulse: apps: apps-except: none' -- "$cur")
         fi
         ;;
     --app-format | --mic-format)

@@ -83,14 +83,18 @@ for source in $(complete_line "broadcast-extension --mic-source "); do
     noise:) source=noise:7 ;;
     file:) source=file:$work/groups/group.tolvix/NewRecording.wav ;;
     pulse:) source=pulse:apps.monitor ;;
+    apps: | apps-except:) source=${source}player ;;
     esac
     try_value --mic-source "$source"
 done
 [[ $runs -ge 15 ]] || fail "completion offered too few formats and sources ($runs)"
 
-# The unit starts the installed program, wherever it was installed.
+# The units start the installed programs, wherever they were installed.
 unit=$root/share/systemd/user/containing-app.service
 grep -qx "ExecStart=$prefix/bin/containing-app" "$unit" || fail "containing-app.service: $(grep ExecStart "$unit")"
+unit=$root/share/systemd/user/broadcast-extension-follow.service
+grep -qx "ExecStart=$prefix/bin/broadcast-extension --quiet --follow --app-source apps:\${APPS}" "$unit" ||
+    fail "broadcast-extension-follow.service: $(grep ExecStart "$unit")"
 
 for example in "$examples"/*.json; do
     [[ -f $root/share/doc/broadcast_audio_recorder/examples/${example##*/} ]] || fail "${example##*/} not installed"
