@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 
 #include "tests/support/HostProcess.h"
@@ -28,13 +29,22 @@ using Environment = std::vector<std::pair<std::string, std::string>>;
 
 class EndToEnd : public ::testing::Test {
 protected:
-    // Every child inherits this environment: no session bus, our folders in `dir`.
+    // Every child inherits this environment: no session bus, our folders in `dir`. The test's own
+    // is put back after, so that the next test's folder is not made in this one's.
     void SetUp() override {
-        for (const auto& [name, value] : Environment{{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir / "none"},
-                 {"XDG_RUNTIME_DIR", dir / "none"}, {"XDG_DATA_HOME", dir / "data"}, {"TMPDIR", dir.path()},
-                 {"HOME", dir / "home"}})
-            ::setenv(name.c_str(), value.c_str(), 1);
-        for (const char* name : {"APP_GROUP_CONTAINER_ROOT", "XDG_CACHE_HOME"}) ::unsetenv(name);
+        const Environment ours{{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir / "none"},
+                               {"XDG_RUNTIME_DIR", dir / "none"}, {"XDG_DATA_HOME", dir / "data"},
+                               {"TMPDIR", dir.path()}, {"HOME", dir / "home"}, {"APP_GROUP_CONTAINER_ROOT", ""},
+                               {"XDG_CACHE_HOME", ""}};
+        for (const auto& [name, value] : ours) {
+            const char* was = std::getenv(name.c_str());
+            saved.emplace_back(name, was == nullptr ? std::nullopt : std::optional<std::string>(was));
+            value.empty() ? ::unsetenv(name.c_str()) : ::setenv(name.c_str(), value.c_str(), 1);
+        }
+    }
+    void TearDown() override {
+        for (const auto& [name, value] : saved)
+            value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
     }
 
     static testing_support::HostRun run(std::vector<std::string> args, Environment env = {}) {
@@ -44,6 +54,7 @@ protected:
     std::string recording() const { return dir / "data/app-groups/group.tolvix/NewRecording.wav"; }
 
     testing_support::TempDirectory dir;
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
 };
 
 TEST_F(EndToEnd, CommandLineMistakesAreOneLineWithTheirExitStatusAndNoRecording) {
