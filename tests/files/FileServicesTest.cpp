@@ -194,21 +194,25 @@ TEST_F(FileManager, PlacementReplacesTheNameWithTheSourcesOwnFile) {
 TEST_F(FileManager, AReaderOfTheNameNeverMeetsAPartOfTheFile) {
     const std::string out = container() + "/out.wav";
     constexpr off_t kSize = 32 << 20;
-    writeFile(out, "old");
-    writeFile(temp / "big.wav", std::string(kSize, 'b'));  // readable by others: copied, not linked
-    std::atomic<bool> placed{false};
-    std::set<off_t> sizes;
-    std::thread reader([&] {
-        for (struct stat st{}; !placed;)
-            if (::stat(out.c_str(), &st) == 0) sizes.insert(st.st_size);
-    });
-    const UniqueDescriptor in(::open((temp / "big.wav").c_str(), O_RDONLY)),
-        dir(platform::files::openPrivateDirectory(container()));
-    EXPECT_EQ(platform::files::placeFile(in.get(), dir.get(), "out.wav").error, 0);
-    placed = true;
-    reader.join();
-    const std::set<off_t> whole{3, kSize};
-    EXPECT_TRUE(std::includes(whole.begin(), whole.end(), sizes.begin(), sizes.end())) << *sizes.begin();
+    writeFile(temp / "big.wav", std::string(kSize, 'b'));
+    for (const bool linked : {false, true}) {  // readable by others: copied; private: linked
+        fs::permissions(temp / "big.wav", linked ? fs::perms::owner_read | fs::perms::owner_write : fs::perms::all);
+        writeFile(out, "old");
+        std::atomic<bool> placed{false};
+        std::set<off_t> sizes;  // -1: the name was missing
+        std::thread reader([&] {
+            for (struct stat st{}; !placed;) sizes.insert(::stat(out.c_str(), &st) == 0 ? st.st_size : -1);
+        });
+        const UniqueDescriptor in(::open((temp / "big.wav").c_str(), O_RDONLY)),
+            dir(platform::files::openPrivateDirectory(container()));
+        const platform::files::Placement placement = platform::files::placeFile(in.get(), dir.get(), "out.wav");
+        placed = true;
+        reader.join();
+        EXPECT_EQ(placement.error, 0);
+        const std::set<off_t> whole{3, kSize};
+        EXPECT_TRUE(std::includes(whole.begin(), whole.end(), sizes.begin(), sizes.end()))
+            << (linked ? "linked: " : "copied: ") << *sizes.begin();
+    }
 }
 
 // Without unnamed files, the copy goes to a hidden name no live process uses, after removing
