@@ -27,8 +27,9 @@ toolkit::HelpPage helpPage() {
             {std::to_string(kExitNoSessionBus), "no session bus"},
             {std::to_string(kExitKeepFailed), "done, but a recording could not be kept"},
             {std::to_string(kExitOutputUnwritable), "standard output could not be written"},
-            {"128+N", "a second SIGINT or SIGTERM while finishing: 128 plus the signal's number (130 "
-                      "for SIGINT, 143 for SIGTERM)"},
+            {"128+N",
+             "a second SIGINT or SIGTERM while finishing: 128 plus the signal's number (130 "
+             "for SIGINT, 143 for SIGTERM)"},
         },
     };
 }
@@ -69,8 +70,7 @@ std::variant<AppOptions, int> parseOptions(int argc, char** argv) {
                                       "unchanged since it was kept is not kept again (default: keep none)")
                            ->type_name("DIR")
                            ->group("Folders");
-    app.add_flag("--json", options.json, "Print one JSON object per signal (default: a line of text)")
-        ->group("Output");
+    app.add_flag("--json", options.json, "Print one JSON object per signal (default: a line of text)")->group("Output");
     app.set_version_flag("--version", "containing-app " RECORDER_VERSION, "Print the version and exit")
         ->group("Output");
     app.get_help_ptr()->group("Output");

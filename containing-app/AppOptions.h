@@ -9,12 +9,12 @@ namespace containing_app {
 
 // Exit statuses of containing-app.
 enum ExitStatus : int {
-    kExitOk = 0,            // --count end signals handled, or stopped by SIGINT/SIGTERM
-    kExitFailure = 1,       // lost the session bus or another runtime failure
-    kExitUsage = 2,         // bad command line
-    kExitIdleTimeout = 3,   // --timeout passed without a signal
-    kExitNoSessionBus = 4,  // no session bus to register on
-    kExitKeepFailed = 5,    // finished, but a recording could not be kept (--keep)
+    kExitOk = 0,                // --count end signals handled, or stopped by SIGINT/SIGTERM
+    kExitFailure = 1,           // lost the session bus or another runtime failure
+    kExitUsage = 2,             // bad command line
+    kExitIdleTimeout = 3,       // --timeout passed without a signal
+    kExitNoSessionBus = 4,      // no session bus to register on
+    kExitKeepFailed = 5,        // finished, but a recording could not be kept (--keep)
     kExitOutputUnwritable = 6,  // standard output could not be written
 };
 

@@ -133,8 +133,8 @@ int runContainingApp(const AppOptions& options, std::ostream& out, std::ostream&
         err << "containing-app: error: " << error.what() << "\n";
         return kExitNoSessionBus;
     }
-    const std::string recordingPath = shared::sharedRecordingPath(
-        options.containerRoot ? *options.containerRoot : platform::appGroupContainerRoot());
+    const std::string recordingPath =
+        shared::sharedRecordingPath(options.containerRoot ? *options.containerRoot : platform::appGroupContainerRoot());
     Listener listener(options, recordingPath, out, err);
     err << "containing-app: waiting for " << shared::kStartSignal << " and " << shared::kEndSignal << "; recording at "
         << recordingPath << std::endl;

@@ -17,8 +17,8 @@ std::string describeRecording(const RecordingReport& r) {
         case Status::Invalid: return "unusable file at " + r.path + ": " + r.error;
         case Status::Incomplete: return "incomplete recording at " + r.path + ": " + r.error;
         case Status::Complete:
-            std::snprintf(text, sizeof text, "%u Hz, %u ch, %u-bit, %llu frames, %.3f s (%s)", r.sampleRate,
-                          r.channels, r.bitsPerSample, static_cast<unsigned long long>(r.frames), r.durationSeconds,
+            std::snprintf(text, sizeof text, "%u Hz, %u ch, %u-bit, %llu frames, %.3f s (%s)", r.sampleRate, r.channels,
+                          r.bitsPerSample, static_cast<unsigned long long>(r.frames), r.durationSeconds,
                           r.container.c_str());
             return "recording " + r.path + ": " + text;
     }
@@ -29,8 +29,7 @@ std::string describeRecording(const RecordingReport& r) {
 
 std::string formatTime(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
-    const auto millis =
-        std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count() % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     char date[32];

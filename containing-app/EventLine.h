@@ -19,9 +19,9 @@ using RecordingReport = toolkit::RecordingSummary;
 struct Event {
     std::chrono::system_clock::time_point time;
     platform::Notification notification;
-    std::string kind;                         // "start" or "end"
-    std::optional<RecordingReport> recording; // end signals only
-    std::optional<KeepResult> keep;           // when --keep was given and a recording was complete
+    std::string kind;                          // "start" or "end"
+    std::optional<RecordingReport> recording;  // end signals only
+    std::optional<KeepResult> keep;            // when --keep was given and a recording was complete
 };
 
 // Local time with milliseconds and offset, e.g. 2024-05-01T12:00:00.123+02:00.

@@ -48,7 +48,8 @@ KeepResult RecordingArchive::keep(int sourceFd, std::time_t when) const {
         std::string name = base;
         if (suffix > 0) name.append("-").append(std::to_string(suffix));
         name.append(".wav");
-        UniqueDescriptor target(::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        UniqueDescriptor target(
+            ::openat(dir.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!target) {
             if (errno == EEXIST) continue;
             result.error = "cannot create " + directory_ + "/" + name + ": " + std::strerror(errno);

@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
         status = *early;
     } else {
         try {
-            status = containing_app::runContainingApp(std::get<containing_app::AppOptions>(parsed), std::cout,
-                                                      std::cerr);
+            status =
+                containing_app::runContainingApp(std::get<containing_app::AppOptions>(parsed), std::cout, std::cerr);
         } catch (const std::exception& error) {
             std::cerr << "containing-app: error: " << error.what() << "\n";
             status = containing_app::kExitFailure;

@@ -12,7 +12,7 @@ std::unique_ptr<RPBroadcastSampleHandler> makeSampleHandler() { return std::make
 }  // namespace
 
 const NSExtensionBundle& NSExtensionMainBundle() {
-    static const NSExtensionBundle bundle{"broadcast-extension", makeSampleHandler, {"group.tolvix"},
-                                          "com.sorvane.BroadcastExtension"};
+    static const NSExtensionBundle bundle{
+        "broadcast-extension", makeSampleHandler, {"group.tolvix"}, "com.sorvane.BroadcastExtension"};
     return bundle;
 }

@@ -24,7 +24,8 @@ NSDictionary settings(FuzzedDataProvider& in) {
     NSDictionary s{{std::string(AVFormatIDKey), NSNumber::numberWithUnsignedInt(in.ConsumeBool() ? 0x6C70636D : 0)},
                    {std::string(AVSampleRateKey), NSNumber::numberWithUnsignedLongLong(in.PickValueInArray(kRates))},
                    {std::string(AVLinearPCMBitDepthKey), NSNumber::numberWithUnsignedInt(in.PickValueInArray(kBits))},
-                   {std::string(AVNumberOfChannelsKey), NSNumber::numberWithUnsignedLongLong(in.ConsumeIntegralInRange<uint64_t>(0, 9))}};
+                   {std::string(AVNumberOfChannelsKey),
+                    NSNumber::numberWithUnsignedLongLong(in.ConsumeIntegralInRange<uint64_t>(0, 9))}};
     if (in.ConsumeIntegralInRange(0, 15) == 0) s.setObject(NSNumber::numberWithBool(true), AVLinearPCMIsFloatKey);
     return s;
 }
@@ -79,9 +80,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (auto& block : blocks) {
             block = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange<size_t>(0, 4096));
             buffer.audioBuffers.push_back(AudioBuffer{in.ConsumeIntegralInRange<uint32_t>(0, 9),
-                                                      static_cast<uint32_t>(block.size()), block.empty() ? nullptr : block.data()});
+                                                      static_cast<uint32_t>(block.size()),
+                                                      block.empty() ? nullptr : block.data()});
         }
-        buffer.numSamples = in.ConsumeBool() ? in.ConsumeIntegralInRange<CMItemCount>(0, 4096) : in.ConsumeIntegral<CMItemCount>();
+        buffer.numSamples =
+            in.ConsumeBool() ? in.ConsumeIntegralInRange<CMItemCount>(0, 4096) : in.ConsumeIntegral<CMItemCount>();
         input->appendSampleBuffer(&buffer);
     }
     if (writer && in.ConsumeBool()) finished |= writer->finishWriting();

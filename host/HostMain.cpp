@@ -15,6 +15,7 @@
 #include "HostWarnings.h"
 #include "TemporarySpaceWarning.h"
 #include "cli/CommandLine.h"
+#include "platform/log/NSLog.h"
 #include "progress/ProgressLine.h"
 #include "scenario/HostClock.h"
 #include "scenario/PreparedScenario.h"
@@ -22,7 +23,6 @@
 #include "scenario/ScenarioRunner.h"
 #include "sources/pulse/SourceListing.h"
 #include "summary/BroadcastTally.h"
-#include "platform/log/NSLog.h"
 #include "toolkit/CommandLineStyle.h"
 #include "toolkit/SharedNames.h"
 #include "toolkit/StopSignals.h"
@@ -104,17 +104,18 @@ struct PreparedRun {
 PreparedRun prepareRun(const HostOptions& options, const std::string& program, toolkit::StopToken stop) {
     Scenario scenario = options.scenarioFile ? loadScenarioFile(*options.scenarioFile) : scenarioFromOptions(options);
     if (startsABroadcastWithFloat64AppAudio(scenario))
-        std::cerr << program << ": warning: 64-bit float app audio makes no recording: the recording keeps the "
-                                "delivered depth as integers, and there are no 64-bit integer WAVE files"
+        std::cerr << program
+                  << ": warning: 64-bit float app audio makes no recording: the recording keeps the "
+                     "delivered depth as integers, and there are no 64-bit integer WAVE files"
                   << std::endl;
     // The folders, given or from the environment, are made now: one below a
     // file, or a variable that names none, is refused before the broadcast.
     ChosenFolders folders = chooseFolders(options.containerRoot, options.tempDir);
     const std::optional<double> recordingRate = recordingBytesPerSecond(scenario);
-    PreparedRun run{std::move(folders),
-                    prepareScenario(std::move(scenario),
-                                    {STDIN_FILENO, options.scenarioFile.value_or(""), stop,
-                                     options.follow ? std::optional(options.idleSeconds) : std::nullopt})};
+    PreparedRun run{
+        std::move(folders),
+        prepareScenario(std::move(scenario), {STDIN_FILENO, options.scenarioFile.value_or(""), stop,
+                                              options.follow ? std::optional(options.idleSeconds) : std::nullopt})};
     if (recordingRate)
         if (const std::string room = temporarySpaceWarning(run.folders.temporaryParent, *recordingRate); !room.empty())
             std::cerr << program << ": warning: " << room << std::endl;

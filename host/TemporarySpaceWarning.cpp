@@ -33,14 +33,17 @@ std::string temporarySpaceWarning(const std::string& folder, double bytesPerSeco
     const double freeBytes = static_cast<double>(room.freeBytes);
     const double minutes = std::floor(freeBytes / bytesPerSecond / 60);
     if (room.inMemory)
-        return "the temporary directory under " + folder + formatted(
+        return "the temporary directory under " + folder +
+               formatted(
                    " is in memory (tmpfs): the recording grows in RAM, and the %.0f MB free hold about %.0f minutes "
-                   "at %.0f kB a second (--temp-dir chooses another folder)", freeBytes / 1e6, minutes,
-                   bytesPerSecond / 1e3);
+                   "at %.0f kB a second (--temp-dir chooses another folder)",
+                   freeBytes / 1e6, minutes, bytesPerSecond / 1e3);
     if (minutes >= 60) return {};
-    return "the temporary directory under " + folder + formatted(
+    return "the temporary directory under " + folder +
+           formatted(
                " has room for about %.0f minutes of recording (%.0f MB free at %.0f kB a second); a longer one is "
-               "cut short", minutes, freeBytes / 1e6, bytesPerSecond / 1e3);
+               "cut short",
+               minutes, freeBytes / 1e6, bytesPerSecond / 1e3);
 }
 
 }  // namespace host

@@ -21,7 +21,6 @@ NSDictionary outputSettingsForStreamDescription(const AudioStreamBasicDescriptio
     settings.setObject(NSNumber::numberWithBool(false), AVLinearPCMIsNonInterleaved);
     settings.setObject(NSNumber::numberWithBool(false), AVLinearPCMIsFloatKey);
     settings.setObject(NSNumber::numberWithBool(false), AVLinearPCMIsBigEndianKey);
-    settings.setObject(NSNumber::numberWithUnsignedLongLong(description.mChannelsPerFrame),
-                       AVNumberOfChannelsKey);
+    settings.setObject(NSNumber::numberWithUnsignedLongLong(description.mChannelsPerFrame), AVNumberOfChannelsKey);
     return settings;
 }

@@ -7,8 +7,7 @@ void postBroadcastSignal(CFStringRef name) {
     // and compared by the string functions, keys hashed by identity.
     const CFDictionaryKeyCallBacks keyCallBacks = {0, nullptr, nullptr, CFCopyDescription, CFEqual, nullptr};
     const CFDictionaryValueCallBacks valueCallBacks = {0, nullptr, nullptr, CFCopyDescription, CFEqual};
-    CFMutableDictionaryRef userInfo =
-        CFDictionaryCreateMutable(kCFAllocatorDefault, 1, &keyCallBacks, &valueCallBacks);
+    CFMutableDictionaryRef userInfo = CFDictionaryCreateMutable(kCFAllocatorDefault, 1, &keyCallBacks, &valueCallBacks);
     CFDictionaryAddValue(userInfo, CFSTR("TestKey"), CFSTR("TestValue"));
 
     CFNotificationCenterPostNotification(center, name, nullptr, userInfo, true);

@@ -76,8 +76,7 @@ public:
             out << "\n";
         }
         out << "Examples:\n";
-        for (const auto& [command, what] : page_.examples)
-            out << "  " << command << "\n      " << wrap(what, 6, 6);
+        for (const auto& [command, what] : page_.examples) out << "  " << command << "\n      " << wrap(what, 6, 6);
         out << "\nExit status:\n";
         size_t widest = 0;
         for (const auto& [status, meaning] : page_.exitStatuses) widest = std::max(widest, status.size());

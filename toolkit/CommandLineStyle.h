@@ -18,8 +18,8 @@
 namespace toolkit {
 
 struct HelpPage {
-    std::string purpose;  // one line
-    std::vector<std::pair<std::string, std::string>> examples;  // command, what it does
+    std::string purpose;                                            // one line
+    std::vector<std::pair<std::string, std::string>> examples;      // command, what it does
     std::vector<std::pair<std::string, std::string>> exitStatuses;  // status ("0", "128+N"), meaning
 };
 

@@ -39,7 +39,10 @@ RecordingSummary recordingFromFile(const media::wave::WaveFileReader& file, cons
     using media::wave::WaveStatus;
     RecordingSummary r;
     switch (file.status()) {
-        case WaveStatus::Missing: r.status = Status::Missing; r.error = "no recording at " + path; return r;
+        case WaveStatus::Missing:
+            r.status = Status::Missing;
+            r.error = "no recording at " + path;
+            return r;
         case WaveStatus::Unreadable:
         case WaveStatus::NotWave: r.status = Status::Invalid; break;
         case WaveStatus::Incomplete: r.status = Status::Incomplete; break;
@@ -81,9 +84,9 @@ nlohmann::ordered_json recordingJson(const RecordingSummary& r) {
 }
 
 RecordingSummary recordingFromJson(const nlohmann::json& j) {
-    static constexpr std::array kKeys{"status", "path", "error", "container", "sampleRate", "channels",
-                                      "bitsPerSample", "frames", "durationSeconds", "fileBytes", "peakDbfs",
-                                      "rmsDbfs", "fullScaleSamples"};
+    static constexpr std::array kKeys{"status",   "path",          "error",           "container",       "sampleRate",
+                                      "channels", "bitsPerSample", "frames",          "durationSeconds", "fileBytes",
+                                      "peakDbfs", "rmsDbfs",       "fullScaleSamples"};
     for (const auto& [key, value] : j.items())
         if (std::find(kKeys.begin(), kKeys.end(), key) == kKeys.end())
             throw std::invalid_argument("unknown key \"" + key + "\" in a recording");

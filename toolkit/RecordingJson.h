@@ -26,7 +26,7 @@ namespace toolkit {
 struct RecordingLevels {
     std::optional<double> peakDbfs;  // none for digital silence
     std::optional<double> rmsDbfs;
-    uint64_t fullScaleSamples = 0;   // samples at the largest code (likely clipped)
+    uint64_t fullScaleSamples = 0;  // samples at the largest code (likely clipped)
     friend bool operator==(const RecordingLevels&, const RecordingLevels&) = default;
 };
 
@@ -41,8 +41,8 @@ struct RecordingSummary {
     // Incomplete because the writer stopped early (a full disk): the file is
     // whole up to there, so its format is given too.
     bool cutShort = false;
-    std::string path;   // where the file is; empty when there is none
-    std::string error;  // why it is not complete
+    std::string path;       // where the file is; empty when there is none
+    std::string error;      // why it is not complete
     std::string container;  // "RIFF" or "RF64"
     uint32_t sampleRate = 0;
     uint32_t channels = 0;

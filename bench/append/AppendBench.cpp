@@ -23,16 +23,15 @@
 
 #include "platform/media/AVAssetWriter.h"
 #include "platform/media/AVAssetWriterInput.h"
-#include "platform/pcm/SampleCodecs.h"
-#include "tests/support/SampleRules.h"
 #include "platform/media/wave/ByteSink.h"
 #include "platform/media/wave/WaveFileWriter.h"
+#include "platform/pcm/SampleCodecs.h"
+#include "tests/support/SampleRules.h"
 
 namespace {
 
 // The kernels the pipeline uses for float32 and byte-swapped 16-bit input.
-const pcm::DirectConverter floatToInt32 =
-    pcm::selectDirectConverter({pcm::SampleKind::Float, 4, 32, false, false}, 32);
+const pcm::DirectConverter floatToInt32 = pcm::selectDirectConverter({pcm::SampleKind::Float, 4, 32, false, false}, 32);
 const pcm::DirectConverter swapInt16 = pcm::selectDirectConverter({pcm::SampleKind::SignedInt, 2, 16, true, false}, 16);
 
 constexpr size_t kFileBytes = size_t{64} << 20;  // each file is replaced after this much output
@@ -88,13 +87,14 @@ std::vector<uint8_t> inputBytes(const Case& c) {
 }
 
 NSDictionary settingsFor(const Case& c) {
-    return NSDictionary{{std::string(AVFormatIDKey), NSNumber::numberWithUnsignedInt(0x6C70636D)},
-                        {std::string(AVSampleRateKey), NSNumber::numberWithUnsignedLongLong(static_cast<uint64_t>(c.rate))},
-                        {std::string(AVLinearPCMBitDepthKey), NSNumber::numberWithUnsignedInt(c.outBits)},
-                        {std::string(AVLinearPCMIsNonInterleaved), NSNumber::numberWithBool(false)},
-                        {std::string(AVLinearPCMIsFloatKey), NSNumber::numberWithBool(false)},
-                        {std::string(AVLinearPCMIsBigEndianKey), NSNumber::numberWithBool(false)},
-                        {std::string(AVNumberOfChannelsKey), NSNumber::numberWithUnsignedLongLong(2)}};
+    return NSDictionary{
+        {std::string(AVFormatIDKey), NSNumber::numberWithUnsignedInt(0x6C70636D)},
+        {std::string(AVSampleRateKey), NSNumber::numberWithUnsignedLongLong(static_cast<uint64_t>(c.rate))},
+        {std::string(AVLinearPCMBitDepthKey), NSNumber::numberWithUnsignedInt(c.outBits)},
+        {std::string(AVLinearPCMIsNonInterleaved), NSNumber::numberWithBool(false)},
+        {std::string(AVLinearPCMIsFloatKey), NSNumber::numberWithBool(false)},
+        {std::string(AVLinearPCMIsBigEndianKey), NSNumber::numberWithBool(false)},
+        {std::string(AVNumberOfChannelsKey), NSNumber::numberWithUnsignedLongLong(2)}};
 }
 
 size_t outputBytesPerBuffer(const Case& c) { return static_cast<size_t>(c.frames) * 2 * c.outBits / 8; }
@@ -124,9 +124,9 @@ void BM_Ours(benchmark::State& state, Case c) {
     CMSampleBuffer buffer;
     buffer.formatDescription = CMFormatDescription{
         CMMediaType::Audio,
-        makeLinearPCMDescription(c.rate, 2, c.floatInput ? 32 : 16,
-                                 c.floatInput ? kAudioFormatFlagIsFloat
-                                              : kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian)};
+        makeLinearPCMDescription(
+            c.rate, 2, c.floatInput ? 32 : 16,
+            c.floatInput ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsBigEndian)};
     buffer.audioBuffers = {AudioBuffer{2, static_cast<uint32_t>(data.size()), data.data()}};
     buffer.numSamples = c.frames;
 
@@ -148,9 +148,8 @@ void BM_Ours(benchmark::State& state, Case c) {
         writer.reset();
         std::filesystem::remove(path);
     };
-    appendToRotatingFiles(state, perFile, open, close, [&] {
-    benchmark::DoNotOptimize(input->appendSampleBuffer(&buffer));
-    });
+    appendToRotatingFiles(state, perFile, open, close,
+                          [&] { benchmark::DoNotOptimize(input->appendSampleBuffer(&buffer)); });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * outputBytesPerBuffer(c)));
 }
 
@@ -203,14 +202,13 @@ void BM_Libsndfile(benchmark::State& state, Case c) {
         std::filesystem::remove(path);
     };
     appendToRotatingFiles(state, perFile, open, close, [&] {
-    if (c.floatInput) {
-        benchmark::DoNotOptimize(sf_writef_float(file, floats.data(), c.frames));
-    } else {
-        // libsndfile takes native shorts: the big-endian input is swapped first.
-        for (size_t i = 0; i < samples; ++i)
-            shorts[i] = static_cast<short>((data[2 * i] << 8) | data[2 * i + 1]);
-        benchmark::DoNotOptimize(sf_writef_short(file, shorts.data(), c.frames));
-    }
+        if (c.floatInput) {
+            benchmark::DoNotOptimize(sf_writef_float(file, floats.data(), c.frames));
+        } else {
+            // libsndfile takes native shorts: the big-endian input is swapped first.
+            for (size_t i = 0; i < samples; ++i) shorts[i] = static_cast<short>((data[2 * i] << 8) | data[2 * i + 1]);
+            benchmark::DoNotOptimize(sf_writef_short(file, shorts.data(), c.frames));
+        }
     });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * outputBytesPerBuffer(c)));
 }
@@ -345,8 +343,8 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    std::printf("\n%-34s %12s %12s %12s %11s %16s\n", "per-buffer append (CPU)", "ours ns", "limit ns",
-                "sndfile ns", "ours/limit", "sndfile/ours");
+    std::printf("\n%-34s %12s %12s %12s %11s %16s\n", "per-buffer append (CPU)", "ours ns", "limit ns", "sndfile ns",
+                "ours/limit", "sndfile/ours");
     for (const Case& c : kCases) {
         const auto find = [&](const char* who) {
             const auto it = reporter.nsPerIteration.find(std::string(who) + "/" + c.name);
@@ -363,13 +361,15 @@ int main(int argc, char** argv) {
         };
         const double ours = find("Ours"), limit = find("Limit"), peer = find("Libsndfile");
         if (std::isnan(ours)) continue;
-        std::printf("| per-buffer append %s | %.0f ns | limit %.0f ns, libsndfile %.0f ns | %.2fx, sndfile/ours %.2fx |\n",
-                    c.name, ours, limit, peer, ours / limit, peer / ours);
+        std::printf(
+            "| per-buffer append %s | %.0f ns | limit %.0f ns, libsndfile %.0f ns | %.2fx, sndfile/ours %.2fx |\n",
+            c.name, ours, limit, peer, ours / limit, peer / ours);
     }
     const auto kernel = [&](const char* a, const char* b) {
         const auto ia = reporter.nsPerIteration.find(a), ib = reporter.nsPerIteration.find(b);
         if (ia != reporter.nsPerIteration.end() && ib != reporter.nsPerIteration.end())
-            std::printf("%-34s %12.0f ns vs %-26s %8.0f ns (%.2fx faster)\n", a, ia->second, b, ib->second, ib->second / ia->second);
+            std::printf("%-34s %12.0f ns vs %-26s %8.0f ns (%.2fx faster)\n", a, ia->second, b, ib->second,
+                        ib->second / ia->second);
     };
     kernel("BM_Kernel_FloatToInt32", "BM_Naive_FloatToInt32");
     kernel("BM_Kernel_SwapInt16", "BM_Naive_SwapInt16");

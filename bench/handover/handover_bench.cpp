@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
     std::vector<float> samples(kFrames * kChannels);
     for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<float>(0.5 * std::sin(i * 0.01));
     CMSampleBuffer buffer;
-    buffer.formatDescription =
-        CMFormatDescription{CMMediaType::Audio, makeLinearPCMDescription(48000, kChannels, 32, kAudioFormatFlagIsFloat)};
+    buffer.formatDescription = CMFormatDescription{
+        CMMediaType::Audio, makeLinearPCMDescription(48000, kChannels, 32, kAudioFormatFlagIsFloat)};
     buffer.audioBuffers = {{kChannels, static_cast<uint32_t>(samples.size() * sizeof(float)), samples.data()}};
     buffer.numSamples = kFrames;
     SampleHandler handler;
@@ -94,10 +94,11 @@ int main(int argc, char** argv) {
     }
     const double bytes = static_cast<double>(std::filesystem::file_size(source));
     const char* method = platform::files::placementMethodName(platform::files::lastHandOver().method);
-    std::printf("hand-over of %.0f s recording (%.0f MB) by %s, %.0f MB written each: endBroadcast median %.1f ms, "
-                "cp median %.1f ms, ratio %.2f\n",
-                seconds, bytes / 1e6, method, rounds > 1 ? written / (rounds - 1) / 1e6 : NAN, median(ours), median(cp),
-                median(ours) / median(cp));
+    std::printf(
+        "hand-over of %.0f s recording (%.0f MB) by %s, %.0f MB written each: endBroadcast median %.1f ms, "
+        "cp median %.1f ms, ratio %.2f\n",
+        seconds, bytes / 1e6, method, rounds > 1 ? written / (rounds - 1) / 1e6 : NAN, median(ours), median(cp),
+        median(ours) / median(cp));
     std::filesystem::remove_all(scratch);
     return 0;
 }

@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<float>(0.8 * std::sin(static_cast<double>(i / kChannels) * 0.0576));
     CMSampleBuffer buffer;
-    buffer.formatDescription =
-        CMFormatDescription{CMMediaType::Audio, makeLinearPCMDescription(kRate, kChannels, 32, kAudioFormatFlagIsFloat)};
+    buffer.formatDescription = CMFormatDescription{
+        CMMediaType::Audio, makeLinearPCMDescription(kRate, kChannels, 32, kAudioFormatFlagIsFloat)};
     buffer.audioBuffers = {{kChannels, static_cast<uint32_t>(samples.size() * sizeof(float)), samples.data()}};
     buffer.numSamples = kFrames;
 

@@ -41,8 +41,9 @@ toolkit::HelpPage helpPage() {
             {"8", "a recording was handed over but cut short (full disk, file-size limit)"},
             {"9", "a start or end signal never reached the session bus (its daemon was stuck to the end)"},
             {"10", "standard output could not be written"},
-            {"128+N", "a second SIGINT or SIGTERM aborted a finishing broadcast: 128 plus the signal's number (130 "
-                      "for SIGINT, 143 for SIGTERM)"},
+            {"128+N",
+             "a second SIGINT or SIGTERM aborted a finishing broadcast: 128 plus the signal's number (130 "
+             "for SIGINT, 143 for SIGTERM)"},
         },
     };
 }
@@ -77,8 +78,10 @@ void addStreamOptions(CLI::App& app, const std::string& prefix, const std::strin
     auto& o = arguments.options;
     o.push_back(app.add_option(option + "source", arguments.source, sourceHelp)->type_name("SOURCE")->group("Sources"));
     o.push_back(app.add_option(option + "format", arguments.format,
-                               "Sample format of " + what + ": s8, s16le, s16be, s24le, s24be, s32le, s32be, f32le, "
-                               "f32be, f64le or f64be (default: " + arguments.format + ")")
+                               "Sample format of " + what +
+                                   ": s8, s16le, s16be, s24le, s24be, s32le, s32be, f32le, "
+                                   "f32be, f64le or f64be (default: " +
+                                   arguments.format + ")")
                     ->type_name("FORMAT")
                     ->group(group));
     o.push_back(app.add_option(option + "rate", arguments.rate,
@@ -113,7 +116,8 @@ CLI::Option* addSourceOptions(CLI::App& app, HostOptions& options, StreamArgumen
                      appArguments);
     addStreamOptions(app, "mic", "Microphone", "microphone audio", defaultMicStream(),
                      "Microphone audio, from the same sources; pulse without a SOURCE is the default source "
-                     "(default: sine:220)", micArguments);
+                     "(default: sine:220)",
+                     micArguments);
     return app
         .add_option("--scenario", options.scenarioFile,
                     "Play the host's calls from this JSON scenario file (a regular file of at most " +
@@ -128,27 +132,27 @@ CLI::Option* addSourceOptions(CLI::App& app, HostOptions& options, StreamArgumen
 std::vector<CLI::Option*> addBroadcastOptions(CLI::App& app, HostOptions& options) {
     const CLI::Validator seconds = toolkit::numberWithin(0, kMaxSpanSeconds, "seconds", true);
     std::vector<CLI::Option*> shaping;
-    shaping.push_back(app.add_option("--video-rate", options.videoRate,
-                                     "Video buffers a second, 0 for none (default: 30)")
-                          ->type_name("N")
-                          ->transform(toolkit::numberWithin(0, 1000, "buffers a second"))
-                          ->group("Video"));
+    shaping.push_back(
+        app.add_option("--video-rate", options.videoRate, "Video buffers a second, 0 for none (default: 30)")
+            ->type_name("N")
+            ->transform(toolkit::numberWithin(0, 1000, "buffers a second"))
+            ->group("Video"));
     shaping.push_back(app.add_option("--duration", options.duration,
                                      "Length of the broadcast (default: as long as the app file or standard input, "
                                      "until Ctrl-C with --live, else 10 seconds)")
                           ->type_name("SECONDS")
                           ->transform(seconds)
                           ->group("Broadcast"));
-    shaping.push_back(app.add_option("--pause-at", options.pauseAt,
-                                     "Pause the broadcast at this second (default: no pause)")
-                          ->type_name("SECONDS")
-                          ->transform(seconds)
-                          ->group("Broadcast"));
-    shaping.push_back(app.add_option("--resume-at", options.resumeAt,
-                                     "Resume it at this second (default: paused to the end)")
-                          ->type_name("SECONDS")
-                          ->transform(seconds)
-                          ->group("Broadcast"));
+    shaping.push_back(
+        app.add_option("--pause-at", options.pauseAt, "Pause the broadcast at this second (default: no pause)")
+            ->type_name("SECONDS")
+            ->transform(seconds)
+            ->group("Broadcast"));
+    shaping.push_back(
+        app.add_option("--resume-at", options.resumeAt, "Resume it at this second (default: paused to the end)")
+            ->type_name("SECONDS")
+            ->transform(seconds)
+            ->group("Broadcast"));
     shaping.push_back(app.add_flag("--finish-with-error", options.finishWithError,
                                    "End the broadcast as the service does when it fails: the extension is told of an "
                                    "error and hands the recording over all the same (default: a normal finish)")
@@ -282,8 +286,9 @@ std::optional<HostOptions> parseCommandLine(int argc, const char* const* argv, s
     if (scenario->count() > 0)
         for (const CLI::Option* option : shaping)
             if (option->count() > 0)
-                throw HostError(ExitCode::Usage, option->get_name() + " cannot be combined with --scenario (the "
-                                                                      "scenario describes the streams)");
+                throw HostError(ExitCode::Usage, option->get_name() +
+                                                     " cannot be combined with --scenario (the "
+                                                     "scenario describes the streams)");
     if (options.live) {
         // The extension drops microphone audio: the microphone stream is
         // delivered (as silence) without opening a capture device for nothing.

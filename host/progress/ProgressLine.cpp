@@ -34,10 +34,10 @@ std::string formatProgress(const ProgressState& s, size_t columns) {
                   s.broadcast, s.broadcastSeconds, app, mic, video, other, s.appAudioSeconds, level);
     std::snprintf(text[1], sizeof text[1], "broadcast %d  %.1f s  app %llu  mic %llu  video %llu  audio %.1f s%s",
                   s.broadcast, s.broadcastSeconds, app, mic, video, s.appAudioSeconds, level);
-    std::snprintf(text[2], sizeof text[2], "broadcast %d  %.1f s  app audio %.1f s%s", s.broadcast,
-                  s.broadcastSeconds, s.appAudioSeconds, level);
-    std::snprintf(text[3], sizeof text[3], "broadcast %d  %.1f s  app audio %.1f s", s.broadcast,
-                  s.broadcastSeconds, s.appAudioSeconds);
+    std::snprintf(text[2], sizeof text[2], "broadcast %d  %.1f s  app audio %.1f s%s", s.broadcast, s.broadcastSeconds,
+                  s.appAudioSeconds, level);
+    std::snprintf(text[3], sizeof text[3], "broadcast %d  %.1f s  app audio %.1f s", s.broadcast, s.broadcastSeconds,
+                  s.appAudioSeconds);
     std::snprintf(text[4], sizeof text[4], "#%d %.1fs", s.broadcast, s.broadcastSeconds);
     const size_t room = columns > 1 ? columns - 1 : 0;
     for (const char* form : text)

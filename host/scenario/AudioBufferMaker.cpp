@@ -6,8 +6,7 @@
 
 namespace host {
 
-size_t AudioBufferMaker::fillEncoded(AudioSource& source, const AudioEncoding& encoding, size_t frames,
-                                     uint8_t* out) {
+size_t AudioBufferMaker::fillEncoded(AudioSource& source, const AudioEncoding& encoding, size_t frames, uint8_t* out) {
     const uint32_t channels = encoding.channels;
     const size_t sampleBytes = encoding.layout.containerBytes;
     const size_t chunk = std::max<size_t>(1, kWorkingSamples / channels);
@@ -61,7 +60,8 @@ size_t AudioBufferMaker::make(AudioSource& source, const AudioEncoding& encoding
     buffer_.audioBuffers.clear();
     if (encoding.nonInterleaved) {
         for (uint32_t channel = 0; channel < channels; ++channel)
-            buffer_.audioBuffers.push_back({1, static_cast<uint32_t>(planeBytes), bytes_.data() + channel * planeBytes});
+            buffer_.audioBuffers.push_back(
+                {1, static_cast<uint32_t>(planeBytes), bytes_.data() + channel * planeBytes});
     } else {
         buffer_.audioBuffers.push_back({channels, static_cast<uint32_t>(encoding.bytesFor(got)), bytes_.data()});
     }

@@ -46,7 +46,7 @@ private:
     pcm::SampleEncoding encoderLayout_{};
     pcm::RealEncoder encode_ = nullptr;  // for encoderLayout_
     pcm::SaturationCounter countSaturated_ = nullptr;
-    std::vector<std::byte> bytes_;       // grows to the largest buffer, never shrinks
+    std::vector<std::byte> bytes_;  // grows to the largest buffer, never shrinks
     CMSampleBuffer buffer_;
     uint64_t clipped_ = 0;
 };

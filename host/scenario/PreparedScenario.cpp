@@ -58,8 +58,8 @@ PreparedScenario prepareScenario(Scenario scenario, const PrepareOptions& option
                 return bank.get(role, plan);
             } catch (const HostError& error) {
                 if (scenarioName.empty()) throw;
-                throw HostError(error.code(), scenarioName + ": step " + std::to_string(i + 1) + " (" +
-                                                  stepName(step) + ")" + field + ": " + error.what());
+                throw HostError(error.code(), scenarioName + ": step " + std::to_string(i + 1) + " (" + stepName(step) +
+                                                  ")" + field + ": " + error.what());
             }
         };
         StepSources sources;

@@ -76,8 +76,8 @@ struct FinishWithErrorStep {
     std::string description = "The broadcast was stopped by the host.";
 };
 
-using Step = std::variant<BeginStep, StartStep, StreamStep, BufferStep, PauseStep, ResumeStep, FinishStep,
-                          FinishWithErrorStep>;
+using Step =
+    std::variant<BeginStep, StartStep, StreamStep, BufferStep, PauseStep, ResumeStep, FinishStep, FinishWithErrorStep>;
 
 // The step's name as scenario files write it.
 const char* stepName(const Step& step);

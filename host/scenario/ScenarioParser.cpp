@@ -39,9 +39,7 @@ public:
     // A step reader for the object at `key`, named after it.
     StepReader nested(const char* key) const { return {at(key), context_ + " " + key, baseDirectory_}; }
 
-    [[noreturn]] void fail(const std::string& message) const {
-        throw std::invalid_argument(context_ + ": " + message);
-    }
+    [[noreturn]] void fail(const std::string& message) const { throw std::invalid_argument(context_ + ": " + message); }
 
     void allowOnly(std::initializer_list<std::string_view> fields) const {
         for (const auto& [key, value] : object_.items()) {
@@ -74,12 +72,10 @@ public:
         if (!has(key)) return fallback;
         const json& value = at(key);
         if (!value.is_number_integer() || (value.is_number_unsigned() && value.get<uint64_t>() > uint64_t(max)))
-            fail(quoted(key) + " must be a whole number in " + std::to_string(min) + ".." +
-                 std::to_string(max));
+            fail(quoted(key) + " must be a whole number in " + std::to_string(min) + ".." + std::to_string(max));
         const int64_t number = value.get<int64_t>();
         if (number < min || number > max)
-            fail(quoted(key) + " must be a whole number in " + std::to_string(min) + ".." +
-                 std::to_string(max));
+            fail(quoted(key) + " must be a whole number in " + std::to_string(min) + ".." + std::to_string(max));
         return number;
     }
 
@@ -161,11 +157,16 @@ BufferStep readBufferStep(const StepReader& step) {
     buffer.type = step.integer("type", RPSampleBufferTypeAudioApp, std::numeric_limits<int64_t>::min(),
                                std::numeric_limits<int64_t>::max());
     const std::string kind = step.string("kind", buffer.type == RPSampleBufferTypeVideo ? "video" : "audio");
-    if (kind == "audio") buffer.kind = BufferStep::Kind::Audio;
-    else if (kind == "video") buffer.kind = BufferStep::Kind::Video;
-    else if (kind == "null") buffer.kind = BufferStep::Kind::Null;
-    else if (kind == "noFormat") buffer.kind = BufferStep::Kind::NoFormat;
-    else step.fail("\"kind\" must be \"audio\", \"video\", \"null\" or \"noFormat\"");
+    if (kind == "audio")
+        buffer.kind = BufferStep::Kind::Audio;
+    else if (kind == "video")
+        buffer.kind = BufferStep::Kind::Video;
+    else if (kind == "null")
+        buffer.kind = BufferStep::Kind::Null;
+    else if (kind == "noFormat")
+        buffer.kind = BufferStep::Kind::NoFormat;
+    else
+        step.fail("\"kind\" must be \"audio\", \"video\", \"null\" or \"noFormat\"");
     buffer.audio = readAudio(step, buffer.type == RPSampleBufferTypeAudioMic ? defaultMicStream() : defaultAppStream());
     if (buffer.audio.source.kind == SourceDescription::Kind::None) step.fail("a buffer needs a source other than none");
     return buffer;
@@ -175,8 +176,9 @@ Step readStep(const json& value, size_t index, const std::filesystem::path& base
     const std::string where = "step " + std::to_string(index + 1);
     if (!value.is_object()) throw std::invalid_argument(where + ": a step must be an object");
     if (!value.contains("step") || !value.at("step").is_string())
-        throw std::invalid_argument(where + ": \"step\" must name the step (begin, start, stream, buffer, "
-                                            "pause, resume, finish, finishWithError)");
+        throw std::invalid_argument(where +
+                                    ": \"step\" must name the step (begin, start, stream, buffer, "
+                                    "pause, resume, finish, finishWithError)");
     const std::string name = value.at("step").get<std::string>();
     const StepReader step(value, where + " (" + name + ")", baseDirectory);
     if (name == "begin") {
@@ -215,8 +217,8 @@ Step readStep(const json& value, size_t index, const std::filesystem::path& base
         step.allowOnly({"step", "domain", "code", "description"});
         FinishWithErrorStep finish;
         finish.domain = step.string("domain", finish.domain);
-        finish.code = static_cast<long>(step.integer("code", finish.code, std::numeric_limits<long>::min(),
-                                                     std::numeric_limits<long>::max()));
+        finish.code = static_cast<long>(
+            step.integer("code", finish.code, std::numeric_limits<long>::min(), std::numeric_limits<long>::max()));
         finish.description = step.string("description", finish.description);
         return finish;
     }

@@ -7,7 +7,9 @@
 namespace host {
 
 ScenarioRunner::ScenarioRunner(HandlerFactory makeHandler, RunObserver& observer, RunOptions options)
-    : makeHandler_(std::move(makeHandler)), observer_(observer), options_(options),
+    : makeHandler_(std::move(makeHandler)),
+      observer_(observer),
+      options_(options),
       clockNanos_(options.clockStartNanos) {}
 
 ScenarioRunner::~ScenarioRunner() {

@@ -15,11 +15,11 @@ struct Lane {
     RPSampleBufferType type = 0;
     const AudioStreamPlan* audio = nullptr;  // audio lanes
     AudioSource* source = nullptr;
-    double framesPerSecond = 0;              // video lane
+    double framesPerSecond = 0;  // video lane
     int64_t startNanos = 0;
-    int64_t startTicks = 0;                  // audio: first frame in audioTimescale units
-    int64_t delivered = 0;                   // frames (audio) or pictures (video)
-    std::optional<int64_t> frameLimit;       // audio frames in a span of known length
+    int64_t startTicks = 0;             // audio: first frame in audioTimescale units
+    int64_t delivered = 0;              // frames (audio) or pictures (video)
+    std::optional<int64_t> frameLimit;  // audio frames in a span of known length
     bool ended = false;
     AudioBufferMaker maker;
 

@@ -55,8 +55,8 @@ pcm::SampleEncoding parseSampleLayout(std::string_view text) {
         if (!accepted.empty()) accepted += ", ";
         accepted += entry.name;
     }
-    throw std::invalid_argument("unknown sample format \"" + std::string(text) +
-                                "\" (linear PCM only: " + accepted + ")");
+    throw std::invalid_argument("unknown sample format \"" + std::string(text) + "\" (linear PCM only: " + accepted +
+                                ")");
 }
 
 std::string AudioEncoding::describe() const {

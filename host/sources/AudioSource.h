@@ -30,8 +30,7 @@ public:
     // least frames * channels values. Returns the frames written: fewer than
     // asked only when a finite source has run out. Throws SourceError when
     // the underlying input fails.
-    virtual size_t read(std::span<double> out, size_t frames, double sampleRate,
-                        uint32_t channels) = 0;
+    virtual size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) = 0;
 
     // Live sources (a sound server) deliver at the pace the audio arrives,
     // may fail mid-broadcast and may lose audio; the others do none of this.

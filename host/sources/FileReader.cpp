@@ -10,9 +10,9 @@
 #include <cstring>
 #include <optional>
 
+#include "AudioEncoding.h"
 #include "host/HostError.h"
 #include "host/HostWarnings.h"
-#include "AudioEncoding.h"
 #include "platform/foundation/SharedLibrary.h"
 
 namespace host {
@@ -24,12 +24,14 @@ namespace {
 
 struct Sndfile {
     HOST_SNDFILE_FUNCTIONS(PLATFORM_LIBRARY_POINTER)
-    std::string problem = platform::loadSharedLibrary("libsndfile.so.1", {HOST_SNDFILE_FUNCTIONS(PLATFORM_LIBRARY_SYMBOL)});
+    std::string problem =
+        platform::loadSharedLibrary("libsndfile.so.1", {HOST_SNDFILE_FUNCTIONS(PLATFORM_LIBRARY_SYMBOL)});
 };
 
 const Sndfile& sndfile() {
     static const Sndfile library;
-    if (!library.problem.empty()) throw sourceError("file sources need libsndfile (Debian: libsndfile1): " + library.problem);
+    if (!library.problem.empty())
+        throw sourceError("file sources need libsndfile (Debian: libsndfile1): " + library.problem);
     return library;
 }
 
@@ -39,8 +41,13 @@ constexpr size_t kBlockBytes = size_t{64} << 10;
 // libsndfile can decode.
 std::optional<pcm::SampleEncoding> storedSamples(SNDFILE* file, int format) {
     switch (format & SF_FORMAT_TYPEMASK) {
-        case SF_FORMAT_WAV: case SF_FORMAT_WAVEX: case SF_FORMAT_RF64: case SF_FORMAT_W64:
-        case SF_FORMAT_AIFF: case SF_FORMAT_AU: case SF_FORMAT_CAF: break;
+        case SF_FORMAT_WAV:
+        case SF_FORMAT_WAVEX:
+        case SF_FORMAT_RF64:
+        case SF_FORMAT_W64:
+        case SF_FORMAT_AIFF:
+        case SF_FORMAT_AU:
+        case SF_FORMAT_CAF: break;
         default: return std::nullopt;
     }
     // Swapped bytes on this little-endian machine are big-endian samples.
@@ -73,10 +80,12 @@ std::string openFailure() {
 }  // namespace
 
 FileReader::FileReader(const std::string& path, toolkit::StopToken stop) : path_(path), stop_(stop) {
-    const auto refuse = [&](const std::string& why) { return sourceError("cannot read sound file \"" + path + "\": " + why); };
+    const auto refuse = [&](const std::string& why) {
+        return sourceError("cannot read sound file \"" + path + "\": " + why);
+    };
     // Opened without waiting: a FIFO's open would block until a writer came.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st{};
+    struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         const int error = errno;
         if (fd >= 0) ::close(fd);
@@ -100,8 +109,8 @@ FileReader::FileReader(const std::string& path, toolkit::StopToken stop) : path_
             throw HostError(static_cast<ExitCode>(128 + stop.signal()), "stopped while opening \"" + path + "\"");
         throw refuse(openFailure());
     }
-    if (info.samplerate < 1 || static_cast<uint32_t>(info.samplerate) > kMaxSampleRate ||
-        info.channels < 1 || static_cast<uint32_t>(info.channels) > kMaxChannels) {
+    if (info.samplerate < 1 || static_cast<uint32_t>(info.samplerate) > kMaxSampleRate || info.channels < 1 ||
+        static_cast<uint32_t>(info.channels) > kMaxChannels) {
         sndfile().sf_close(file_);
         file_ = nullptr;
         if (fd_ >= 0) ::close(fd_);
@@ -136,12 +145,14 @@ size_t FileReader::checked(int64_t got, size_t asked) {
 }
 
 size_t FileReader::read(double* out, size_t frames) {
-    if (decode_ == nullptr) return checked(sndfile().sf_readf_double(file_, out, static_cast<sf_count_t>(frames)), frames);
+    if (decode_ == nullptr)
+        return checked(sndfile().sf_readf_double(file_, out, static_cast<sf_count_t>(frames)), frames);
     size_t done = 0;
     while (done < frames) {
         if (blockAt_ == blockEnd_) {
             const size_t asked = block_.size() / frameBytes_;
-            const sf_count_t bytes = sndfile().sf_read_raw(file_, block_.data(), static_cast<sf_count_t>(block_.size()));
+            const sf_count_t bytes =
+                sndfile().sf_read_raw(file_, block_.data(), static_cast<sf_count_t>(block_.size()));
             const size_t got = checked(bytes < 0 ? bytes : bytes / static_cast<sf_count_t>(frameBytes_), asked);
             if (got == 0) break;
             blockAt_ = 0;

@@ -57,7 +57,8 @@ void SineGenerator::preparePeriod(const FrameClock& clock) {
     const double startFraction = start - std::floor(start);
     period_.resize(static_cast<size_t>(frames));
     for (uint64_t k = 0; k < frames; ++k) {
-        period_[k] = amplitude_ * sineOfCycles(startFraction + static_cast<double>(k * hertz % rate) / static_cast<double>(rate));
+        period_[k] = amplitude_ *
+                     sineOfCycles(startFraction + static_cast<double>(k * hertz % rate) / static_cast<double>(rate));
     }
 }
 
@@ -81,13 +82,25 @@ void SineGenerator::render(double* out, uint64_t first, size_t frames, const Fra
 namespace {
 
 struct Note {
-    int midi;   // 60 = middle C
+    int midi;  // 60 = middle C
     int beats;
 };
 
 // C C G G A A G- F F E E D D C-, sixteen beats.
-constexpr std::array<Note, 14> kMelody{{{72, 1}, {72, 1}, {79, 1}, {79, 1}, {81, 1}, {81, 1}, {79, 2},
-                                        {77, 1}, {77, 1}, {76, 1}, {76, 1}, {74, 1}, {74, 1}, {72, 2}}};
+constexpr std::array<Note, 14> kMelody{{{72, 1},
+                                        {72, 1},
+                                        {79, 1},
+                                        {79, 1},
+                                        {81, 1},
+                                        {81, 1},
+                                        {79, 2},
+                                        {77, 1},
+                                        {77, 1},
+                                        {76, 1},
+                                        {76, 1},
+                                        {74, 1},
+                                        {74, 1},
+                                        {72, 2}}};
 constexpr size_t kLoopBeats = 16;
 
 // What sounds on one beat of the loop.

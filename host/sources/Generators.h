@@ -47,8 +47,7 @@ class SineGenerator final : public TimedGenerator {
 public:
     static constexpr uint64_t kMaxPeriodFrames = 8192;
 
-    explicit SineGenerator(double frequency, double amplitude = 0.5)
-        : frequency_(frequency), amplitude_(amplitude) {}
+    explicit SineGenerator(double frequency, double amplitude = 0.5) : frequency_(frequency), amplitude_(amplitude) {}
 
 protected:
     void render(double* out, uint64_t first, size_t frames, const FrameClock& clock) override;

@@ -31,7 +31,8 @@ InputPump::InputPump(int input, toolkit::StopToken stop) : input_(input), stop_(
     int ends[2] = {-1, -1};
     if (::pipe2(ends, O_CLOEXEC) != 0 || (quit_ = ::eventfd(0, EFD_CLOEXEC)) < 0) {
         const int error = errno;
-        for (int fd : {ends[0], ends[1], input_}) if (fd >= 0) ::close(fd);
+        for (int fd : {ends[0], ends[1], input_})
+            if (fd >= 0) ::close(fd);
         throw std::system_error(error, std::generic_category(), "cannot make a pipe for the input");
     }
     readEnd_ = ends[0];

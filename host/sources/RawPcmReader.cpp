@@ -39,8 +39,8 @@ size_t RawPcmReader::read(double* out, size_t frames) {
     }
     const size_t whole = filled / frameBytes;
     if (const size_t rest = filled % frameBytes; ended_ && rest != 0)
-        warn("standard input ended " + std::to_string(rest) + (rest == 1 ? " byte" : " bytes") +
-             " into a frame of " + std::to_string(frameBytes) + " bytes; that partial frame was dropped");
+        warn("standard input ended " + std::to_string(rest) + (rest == 1 ? " byte" : " bytes") + " into a frame of " +
+             std::to_string(frameBytes) + " bytes; that partial frame was dropped");
     decode_(bytes_.data(), whole * channels_, out, 1);
     return whole;
 }

@@ -27,12 +27,12 @@ private:
 
     std::unique_ptr<PcmReader> reader_;
     pcm::Resampler resampler_;
-    double resampledRate_ = 0;      // the rate resampler_ makes
-    bool readerEnded_ = false;      // the resampler has had all the reader's frames
-    std::vector<double> input_;     // reader frames on their way to the resampler
-    std::vector<double> pending_;   // resampled frames not yet read, from pendingAt_
+    double resampledRate_ = 0;     // the rate resampler_ makes
+    bool readerEnded_ = false;     // the resampler has had all the reader's frames
+    std::vector<double> input_;    // reader frames on their way to the resampler
+    std::vector<double> pending_;  // resampled frames not yet read, from pendingAt_
     size_t pendingAt_ = 0;
-    std::vector<double> native_;    // frames at the reader's channel count, to remix
+    std::vector<double> native_;  // frames at the reader's channel count, to remix
 };
 
 }  // namespace host

@@ -44,6 +44,44 @@ bool parseNumber(std::string_view text, Number& value) {
     throw std::invalid_argument("bad source \"" + std::string(text) + "\": " + std::string(why));
 }
 
+// The live kinds: apps:NAMES, apps-except:NAMES, pulse and pulse:SOURCE.
+// False for any other text.
+bool parseLiveSource(std::string_view text, SourceDescription& described) {
+    for (const std::string_view kind : {"apps:", "apps-except:"}) {
+        if (!text.starts_with(kind)) continue;
+        described.kind = SourceDescription::Kind::Apps;
+        described.exceptApps = kind == "apps-except:";
+        for (std::string_view name : splitCommas(text.substr(kind.size()))) {
+            uint64_t pid = 0;
+            if (name.empty() || (name.starts_with("pid:") && (!parseNumber(name.substr(4), pid) || pid == 0)))
+                invalid(text, "write " + std::string(kind) + "NAME[,NAME...] with app names, programs or pid:N");
+            described.apps.emplace_back(name);
+        }
+        return true;
+    }
+    if (text != "pulse" && !text.starts_with("pulse:")) return false;
+    described.kind = SourceDescription::Kind::Pulse;
+    described.path = std::string(text.substr(text.size() > 5 ? 6 : 5));
+    if (text.size() > 5 && described.path.empty()) invalid(text, "write pulse or pulse:SOURCE");
+    return true;
+}
+
+// FORMAT:RATE:CHANNELS of -:FORMAT:RATE:CHANNELS, split at the colons.
+RawInputFormat parseRawInputFormat(std::string_view text, const std::vector<std::string_view>& parts) {
+    RawInputFormat format;
+    if (parts.size() != 4) invalid(text, "write - or -:FORMAT:RATE:CHANNELS, e.g. -:s16le:48000:2");
+    try {
+        format.layout = parseSampleLayout(parts[1]);
+    } catch (const std::invalid_argument& error) {
+        invalid(text, error.what());
+    }
+    if (!parseNumber(parts[2], format.sampleRate) || !(format.sampleRate >= 1) || format.sampleRate > kMaxSampleRate)
+        invalid(text, "the rate must be a number of Hz from 1 to " + std::to_string(kMaxSampleRate));
+    if (!parseNumber(parts[3], format.channels) || format.channels < 1 || format.channels > kMaxChannels)
+        invalid(text, "the channel count must be in 1.." + std::to_string(kMaxChannels));
+    return format;
+}
+
 }  // namespace
 
 SourceDescription parseSourceDescription(std::string_view text) {
@@ -55,24 +93,7 @@ SourceDescription parseSourceDescription(std::string_view text) {
         if (described.path.empty()) invalid(text, "no file path after \"file:\"");
         return described;
     }
-    for (const std::string_view kind : {"apps:", "apps-except:"}) {
-        if (!text.starts_with(kind)) continue;
-        described.kind = SourceDescription::Kind::Apps;
-        described.exceptApps = kind == "apps-except:";
-        for (std::string_view name : splitCommas(text.substr(kind.size()))) {
-            uint64_t pid = 0;
-            if (name.empty() || (name.starts_with("pid:") && (!parseNumber(name.substr(4), pid) || pid == 0)))
-                invalid(text, "write " + std::string(kind) + "NAME[,NAME...] with app names, programs or pid:N");
-            described.apps.emplace_back(name);
-        }
-        return described;
-    }
-    if (text == "pulse" || text.starts_with("pulse:")) {
-        described.kind = SourceDescription::Kind::Pulse;
-        described.path = std::string(text.substr(text.size() > 5 ? 6 : 5));
-        if (text.size() > 5 && described.path.empty()) invalid(text, "write pulse or pulse:SOURCE");
-        return described;
-    }
+    if (parseLiveSource(text, described)) return described;
     const std::vector<std::string_view> parts = splitColons(text);
     const std::string_view kind = parts[0];
     if (kind == "sine") {
@@ -95,23 +116,11 @@ SourceDescription parseSourceDescription(std::string_view text) {
         if (parts.size() != 1) invalid(text, "none takes no parameters");
     } else if (kind == "-") {
         described.kind = SourceDescription::Kind::Stdin;
-        if (parts.size() == 1) return described;
-        RawInputFormat format;
-        if (parts.size() != 4) invalid(text, "write - or -:FORMAT:RATE:CHANNELS, e.g. -:s16le:48000:2");
-        try {
-            format.layout = parseSampleLayout(parts[1]);
-        } catch (const std::invalid_argument& error) {
-            invalid(text, error.what());
-        }
-        if (!parseNumber(parts[2], format.sampleRate) || !(format.sampleRate >= 1) ||
-            format.sampleRate > kMaxSampleRate)
-            invalid(text, "the rate must be a number of Hz from 1 to " + std::to_string(kMaxSampleRate));
-        if (!parseNumber(parts[3], format.channels) || format.channels < 1 || format.channels > kMaxChannels)
-            invalid(text, "the channel count must be in 1.." + std::to_string(kMaxChannels));
-        described.stdinFormat = format;
+        if (parts.size() > 1) described.stdinFormat = parseRawInputFormat(text, parts);
     } else {
-        invalid(text, "expected sine:FREQ, tones, noise[:SEED], silence, file:PATH, -, pulse[:SOURCE], apps:NAMES, "
-                      "apps-except:NAMES or none");
+        invalid(text,
+                "expected sine:FREQ, tones, noise[:SEED], silence, file:PATH, -, pulse[:SOURCE], apps:NAMES, "
+                "apps-except:NAMES or none");
     }
     return described;
 }
@@ -128,9 +137,8 @@ std::unique_ptr<AudioSource> openSource(const SourceDescription& described, cons
         case SourceDescription::Kind::Stdin: {
             const RawInputFormat format =
                 described.stdinFormat.value_or(RawInputFormat{encoding.layout, encoding.sampleRate, encoding.channels});
-            return std::make_unique<ReaderSource>(
-                std::make_unique<RawPcmReader>(context.stdinFd, format.layout, format.sampleRate, format.channels,
-                                               context.stop));
+            return std::make_unique<ReaderSource>(std::make_unique<RawPcmReader>(
+                context.stdinFd, format.layout, format.sampleRate, format.channels, context.stop));
         }
         case SourceDescription::Kind::Pulse:
         case SourceDescription::Kind::Apps: return std::make_unique<LiveSource>(described, encoding, context);

@@ -23,8 +23,8 @@
 #include <string_view>
 #include <vector>
 
-#include "AudioSource.h"
 #include "AudioEncoding.h"
+#include "AudioSource.h"
 #include "toolkit/StopSignals.h"
 
 namespace host {

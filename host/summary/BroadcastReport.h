@@ -23,11 +23,11 @@ struct BroadcastReport {
     int index = 0;
     enum class End { NotEnded, Finished, FinishedWithError } end = End::NotEnded;
     BufferCounts buffers;
-    double appAudioSeconds = 0;   // app audio delivered
-    uint64_t clippedByHost = 0;   // samples the host saturated while encoding
-    bool live = false;            // audio came from a live source
-    uint64_t overruns = 0;        // times a live source lost audio
-    double secondsLost = 0;       // how much it lost
+    double appAudioSeconds = 0;  // app audio delivered
+    uint64_t clippedByHost = 0;  // samples the host saturated while encoding
+    bool live = false;           // audio came from a live source
+    uint64_t overruns = 0;       // times a live source lost audio
+    double secondsLost = 0;      // how much it lost
     // Once the broadcast ended: the recording its own hand-over placed, or
     // why there is none (missing), it cannot be read (invalid) or it was cut
     // short (incomplete).

@@ -36,7 +36,8 @@ void BroadcastTally::bufferDelivered(const DeliveredBuffer& buffer, int64_t broa
     if (buffer.live) {
         entry.live = true;
         entry.overruns += buffer.overruns.events;
-        if (buffer.sampleRate > 0) entry.secondsLost += static_cast<double>(buffer.overruns.framesLost) / buffer.sampleRate;
+        if (buffer.sampleRate > 0)
+            entry.secondsLost += static_cast<double>(buffer.overruns.framesLost) / buffer.sampleRate;
     }
     state_.broadcastSeconds = static_cast<double>(broadcastNanos) / 1e9;
     state_.buffers = entry.buffers;

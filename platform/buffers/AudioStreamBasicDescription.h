@@ -16,12 +16,12 @@ inline constexpr AudioFormatFlags kAudioFormatFlagIsAlignedHigh = 1u << 4;
 inline constexpr AudioFormatFlags kAudioFormatFlagIsNonInterleaved = 1u << 5;
 
 struct AudioStreamBasicDescription {
-    double mSampleRate = 0;            // frames per second
+    double mSampleRate = 0;  // frames per second
     AudioFormatID mFormatID = 0;
     AudioFormatFlags mFormatFlags = 0;
     uint32_t mBytesPerPacket = 0;
     uint32_t mFramesPerPacket = 0;
-    uint32_t mBytesPerFrame = 0;       // per channel buffer when non-interleaved
+    uint32_t mBytesPerFrame = 0;  // per channel buffer when non-interleaved
     uint32_t mChannelsPerFrame = 0;
     uint32_t mBitsPerChannel = 0;
     uint32_t mReserved = 0;
@@ -29,6 +29,5 @@ struct AudioStreamBasicDescription {
 
 // A packed linear-PCM description: `bits` valid bits in the smallest whole
 // number of bytes, with the given flags (float/signed/big-endian/non-interleaved).
-AudioStreamBasicDescription makeLinearPCMDescription(double sampleRate, uint32_t channels,
-                                                     uint32_t bitsPerChannel,
+AudioStreamBasicDescription makeLinearPCMDescription(double sampleRate, uint32_t channels, uint32_t bitsPerChannel,
                                                      AudioFormatFlags flags);

@@ -1,7 +1,6 @@
 #include "CMSampleBuffer.h"
 
-AudioStreamBasicDescription makeLinearPCMDescription(double sampleRate, uint32_t channels,
-                                                     uint32_t bitsPerChannel,
+AudioStreamBasicDescription makeLinearPCMDescription(double sampleRate, uint32_t channels, uint32_t bitsPerChannel,
                                                      AudioFormatFlags flags) {
     AudioStreamBasicDescription d;
     d.mSampleRate = sampleRate;
@@ -24,15 +23,12 @@ CMFormatDescriptionRef CMSampleBufferGetFormatDescription(CMSampleBufferRef buff
 
 const AudioStreamBasicDescription* CMAudioFormatDescriptionGetStreamBasicDescription(
     CMFormatDescriptionRef description) {
-    if (description == nullptr || description->mediaType != CMMediaType::Audio ||
-        !description->streamDescription)
+    if (description == nullptr || description->mediaType != CMMediaType::Audio || !description->streamDescription)
         return nullptr;
     return &*description->streamDescription;
 }
 
-CMItemCount CMSampleBufferGetNumSamples(CMSampleBufferRef buffer) {
-    return buffer == nullptr ? 0 : buffer->numSamples;
-}
+CMItemCount CMSampleBufferGetNumSamples(CMSampleBufferRef buffer) { return buffer == nullptr ? 0 : buffer->numSamples; }
 
 CMTime CMSampleBufferGetPresentationTimeStamp(CMSampleBufferRef buffer) {
     return buffer == nullptr ? kCMTimeInvalid : buffer->presentationTimeStamp;

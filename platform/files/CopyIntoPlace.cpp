@@ -60,8 +60,7 @@ void removeStalePartialCopies(int dirFd, std::string_view name) {
 UniqueDescriptor createHiddenFile(int dirFd, std::string_view name, std::string& hidden) {
     for (unsigned attempt = 0; attempt < kMaxAttempts; ++attempt) {
         hidden = partialCopyName(name, ::getpid(), attempt);
-        UniqueDescriptor fd(
-            ::openat(dirFd, hidden.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        UniqueDescriptor fd(::openat(dirFd, hidden.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (fd || errno != EEXIST) return fd;
     }
     return UniqueDescriptor();
@@ -139,7 +138,7 @@ Placement copyInto(NewFile& file, int sourceFd, int dirFd, const std::string& na
 // The source itself may become the placed file: this user's regular file,
 // private to the user (as a copy would be), that still has a name to link from.
 bool mayLinkSource(int sourceFd) {
-    struct stat st{};
+    struct stat st {};
     return ::fstat(sourceFd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
            (st.st_mode & 07777) == 0600 && st.st_nlink > 0;
 }

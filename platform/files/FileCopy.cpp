@@ -17,8 +17,8 @@ namespace {
 int copyWithCopyFileRange(int sourceFd, int destinationFd, off_t size) {
     off_t copied = 0;  // advanced by the kernel; the source's own offset stays
     while (copied < size) {
-        const ssize_t n = ::copy_file_range(sourceFd, &copied, destinationFd, nullptr,
-                                            static_cast<size_t>(size - copied), 0);
+        const ssize_t n =
+            ::copy_file_range(sourceFd, &copied, destinationFd, nullptr, static_cast<size_t>(size - copied), 0);
         if (n < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
@@ -63,7 +63,7 @@ int copyFileContents(int sourceFd, int destinationFd) {
 }
 
 int copyFileBytes(int sourceFd, int destinationFd) {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(sourceFd, &st) != 0) return errno;
     if (st.st_size == 0) return 0;
     const int err = copyWithCopyFileRange(sourceFd, destinationFd, st.st_size);

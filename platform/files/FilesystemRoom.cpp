@@ -8,8 +8,8 @@ namespace platform::files {
 
 FilesystemRoom filesystemRoomAt(const std::string& folder) {
     FilesystemRoom room;
-    struct statfs kind{};
-    struct statvfs space{};
+    struct statfs kind {};
+    struct statvfs space {};
     if (::statfs(folder.c_str(), &kind) != 0 || ::statvfs(folder.c_str(), &space) != 0) return room;
     room.known = true;
     room.inMemory = kind.f_type == TMPFS_MAGIC || kind.f_type == RAMFS_MAGIC;

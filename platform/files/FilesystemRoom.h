@@ -8,8 +8,8 @@
 namespace platform::files {
 
 struct FilesystemRoom {
-    bool known = false;     // false when the folder cannot be looked at
-    bool inMemory = false;  // tmpfs or ramfs
+    bool known = false;      // false when the folder cannot be looked at
+    bool inMemory = false;   // tmpfs or ramfs
     uint64_t freeBytes = 0;  // what this user may still write
 };
 

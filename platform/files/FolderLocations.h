@@ -11,10 +11,10 @@
 namespace platform {
 
 struct FolderChoice {
-    std::string path;              // absolute; empty when `problem` is set
-    std::string from;              // what named it, for messages: "TMPDIR", "the cache folder under HOME", ...
+    std::string path;                // absolute; empty when `problem` is set
+    std::string from;                // what named it, for messages: "TMPDIR", "the cache folder under HOME", ...
     bool createWhenMissing = false;  // a folder of the user's own, made (0700, with its parents) when missing
-    std::string problem;           // the variable that names no usable folder, with its value
+    std::string problem;             // the variable that names no usable folder, with its value
 };
 
 // The container root: the override, else $APP_GROUP_CONTAINER_ROOT, else

@@ -105,14 +105,14 @@ platform::files::HandOver copyIntoPlace(const NSURL& source, const std::optional
         if (!opened) return fail(errno);
         in = opened.get();
     }
-    struct stat st{};
+    struct stat st {};
     if (::fstat(in, &st) != 0) return fail(errno);
     if (!S_ISREG(st.st_mode)) return fail(EINVAL);
 
     std::string name;
     const UniqueDescriptor dir = openDirectoryHolding(to, name);
     if (!dir) return fail(errno);
-    struct stat existing{};
+    struct stat existing {};
     if (!removedFirst && ::fstatat(dir.get(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) return fail(EEXIST);
     platform::files::Placement placement = platform::files::placeFile(in, dir.get(), name);
     if (placement.error != 0) return fail(placement.error);
@@ -147,9 +147,8 @@ std::optional<NSURL> NSFileManager::containerURLForSecurityApplicationGroupIdent
     {
         std::lock_guard lock(entitlements().mutex);
         const auto& groups = entitlements().groups;
-        if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos ||
-            groupIdentifier == "." || groupIdentifier == ".." ||
-            std::find(groups.begin(), groups.end(), groupIdentifier) == groups.end())
+        if (groupIdentifier.empty() || groupIdentifier.find('/') != std::string_view::npos || groupIdentifier == "." ||
+            groupIdentifier == ".." || std::find(groups.begin(), groups.end(), groupIdentifier) == groups.end())
             return std::nullopt;
     }
     const std::string root = withoutTrailingSlashes(platform::appGroupContainerRoot());
@@ -168,9 +167,9 @@ bool NSFileManager::removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr*
     std::string name;
     bool inContainer = false;
     const UniqueDescriptor dir = openDirectoryHolding(path, name, &inContainer);
-    const bool removed = dir && (::unlinkat(dir.get(), name.c_str(), 0) == 0 ||
-                                 ((errno == EISDIR || errno == EPERM) &&
-                                  ::unlinkat(dir.get(), name.c_str(), AT_REMOVEDIR) == 0));
+    const bool removed =
+        dir && (::unlinkat(dir.get(), name.c_str(), 0) == 0 ||
+                ((errno == EISDIR || errno == EPERM) && ::unlinkat(dir.get(), name.c_str(), AT_REMOVEDIR) == 0));
     if (removed) {
         if (inContainer) platform::files::countContainerRemoval();
         return true;
@@ -179,8 +178,7 @@ bool NSFileManager::removeItemAtURL(const std::optional<NSURL>& url, NSErrorPtr*
     return false;
 }
 
-bool NSFileManager::copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination,
-                                  NSErrorPtr* error) {
+bool NSFileManager::copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination, NSErrorPtr* error) {
     platform::files::HandOver handOver = copyIntoPlace(source, destination);
     const bool copied = !handOver.error;
     setError(error, handOver.error);

@@ -33,8 +33,7 @@ public:
     // private directory that holds it (a container from its root down), so a
     // directory swapped for a link meanwhile is refused, never followed.
     // Relative paths are refused.
-    std::optional<NSURL> containerURLForSecurityApplicationGroupIdentifier(
-        std::string_view groupIdentifier);
+    std::optional<NSURL> containerURLForSecurityApplicationGroupIdentifier(std::string_view groupIdentifier);
 
     // Removes the file (or empty directory, or link itself) at `url`. No URL
     // does nothing. `error` may be null.
@@ -52,8 +51,7 @@ public:
     // named is left behind by a failure or a kill. Fails with an error when
     // there is no destination URL. Every call is kept as the last hand-over
     // (HandOverRecord.h).
-    bool copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination,
-                       NSErrorPtr* error);
+    bool copyItemAtURL(const NSURL& source, const std::optional<NSURL>& destination, NSErrorPtr* error);
 };
 
 namespace platform {

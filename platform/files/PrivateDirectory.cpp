@@ -37,11 +37,11 @@ int openPrivateDirectoryAt(int parentFd, const char* name) {
     const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         // O_NOFOLLOW on a link to a directory fails with ENOTDIR or ELOOP.
-        struct stat st{};
+        struct stat st {};
         if (::fstatat(parentFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) errno = ELOOP;
         return -1;
     }
-    struct stat st{};
+    struct stat st {};
     const int err = ::fstat(fd, &st) != 0 ? errno : checkPrivate(st);
     if (err != 0) {
         ::close(fd);
@@ -60,8 +60,7 @@ int openPrivateDirectory(std::string_view path) {
 PathParts splitPath(std::string_view path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string_view::npos) return {".", std::string(path)};
-    return {slash == 0 ? std::string("/") : std::string(path.substr(0, slash)),
-            std::string(path.substr(slash + 1))};
+    return {slash == 0 ? std::string("/") : std::string(path.substr(0, slash)), std::string(path.substr(slash + 1))};
 }
 
 }  // namespace platform::files

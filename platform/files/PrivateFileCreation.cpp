@@ -4,12 +4,12 @@
 #include "RemovalMemory.h"
 #include "UniqueDescriptor.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace platform::files {
 namespace {
@@ -24,20 +24,19 @@ NSErrorPtr fileError(int errnum, std::string description, std::string_view path)
                            {std::string(NSLocalizedFailureReasonErrorKey), std::strerror(errnum)},
                            {std::string(NSFilePathErrorKey), std::string(path)}};
     const std::string_view underlying = base->userInfoValue(NSUnderlyingErrorKey);
-    if (!underlying.empty())
-        info.emplace_back(std::string(NSUnderlyingErrorKey), std::string(underlying));
+    if (!underlying.empty()) info.emplace_back(std::string(NSUnderlyingErrorKey), std::string(underlying));
     return std::make_shared<NSError>(base->domain(), base->code(), std::move(info));
 }
 
 NSErrorPtr unsafeDirectoryError(std::string_view directory, std::string_view reason) {
     NSError::UserInfo info{
-        {std::string(NSLocalizedDescriptionKey),
-         "The folder " + quoted(directory) + " can\u2019t hold the recording because it isn\u2019t "
-         "a private folder of this user: " + std::string(reason)},
+        {std::string(NSLocalizedDescriptionKey), "The folder " + quoted(directory) +
+                                                     " can\u2019t hold the recording because it isn\u2019t "
+                                                     "a private folder of this user: " +
+                                                     std::string(reason)},
         {std::string(NSLocalizedFailureReasonErrorKey), std::string(reason)},
         {std::string(NSFilePathErrorKey), std::string(directory)}};
-    return std::make_shared<NSError>(NSCocoaErrorDomain, NSFileWriteNoPermissionError,
-                                     std::move(info));
+    return std::make_shared<NSError>(NSCocoaErrorDomain, NSFileWriteNoPermissionError, std::move(info));
 }
 
 // Enough for every set-up of a crowd of broadcasts starting at one moment.
@@ -68,17 +67,16 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
     const auto [directory, name] = splitPath(path);
     if (path.empty() || path.front() != '/') {
         // A relative path would land wherever the process happens to run.
-        result.error = fileError(EINVAL,
-                                 "The file " + quoted(name) +
-                                     " couldn\u2019t be saved because its folder isn\u2019t an absolute path.",
-                                 path);
+        result.error = fileError(
+            EINVAL,
+            "The file " + quoted(name) + " couldn\u2019t be saved because its folder isn\u2019t an absolute path.",
+            path);
         return result;
     }
     if (name.empty() || name == "." || name == "..") {
-        result.error = fileError(EISDIR,
-                                 "The file " + quoted(path) +
-                                     " couldn\u2019t be saved because its name isn\u2019t a file name.",
-                                 path);
+        result.error = fileError(
+            EISDIR, "The file " + quoted(path) + " couldn\u2019t be saved because its name isn\u2019t a file name.",
+            path);
         return result;
     }
 
@@ -101,12 +99,11 @@ CreatedFile createFileInPrivateDirectory(std::string_view path) {
     const int fd = createExclusively(dir.get(), name, path);
     if (fd < 0) {
         const int err = errno;
-        std::string sentence = err == EEXIST
-                                   ? "The file " + quoted(name) +
-                                         " couldn\u2019t be saved because a file with the same name "
-                                         "already exists."
-                                   : "The file " + quoted(name) + " couldn\u2019t be saved: " +
-                                         std::strerror(err) + ".";
+        std::string sentence =
+            err == EEXIST ? "The file " + quoted(name) +
+                                " couldn\u2019t be saved because a file with the same name "
+                                "already exists."
+                          : "The file " + quoted(name) + " couldn\u2019t be saved: " + std::strerror(err) + ".";
         result.error = fileError(err, std::move(sentence), path);
         return result;
     }

@@ -8,8 +8,8 @@
 namespace platform::files {
 
 struct CreatedFile {
-    int fd = -1;         // open for reading and writing, close-on-exec; -1 on failure
-    NSErrorPtr error;    // why there is no file
+    int fd = -1;       // open for reading and writing, close-on-exec; -1 on failure
+    NSErrorPtr error;  // why there is no file
 };
 
 // Creates `path` as a new regular file with mode 0600. Fails, with an error

@@ -6,8 +6,7 @@
 NSError::NSError(std::string_view domain, long code, UserInfo userInfo)
     : domain_(domain), code_(code), userInfo_(std::move(userInfo)) {}
 
-std::shared_ptr<NSError> NSError::errorWithDescription(std::string_view domain, long code,
-                                                       std::string_view description,
+std::shared_ptr<NSError> NSError::errorWithDescription(std::string_view domain, long code, std::string_view description,
                                                        std::string_view path) {
     UserInfo info{{std::string(NSLocalizedDescriptionKey), std::string(description)}};
     if (!path.empty()) info.emplace_back(std::string(NSFilePathErrorKey), std::string(path));
@@ -33,14 +32,13 @@ long cocoaCodeForErrno(int errnum) {
 }
 
 std::string posixDescription(int errnum) {
-    return "Error Domain=" + std::string(NSPOSIXErrorDomain) + " Code=" + std::to_string(errnum) +
-           " \"" + std::strerror(errnum) + "\"";
+    return "Error Domain=" + std::string(NSPOSIXErrorDomain) + " Code=" + std::to_string(errnum) + " \"" +
+           std::strerror(errnum) + "\"";
 }
 
 }  // namespace
 
-std::shared_ptr<NSError> NSError::errorWithPOSIXCode(int errnum, std::string_view action,
-                                                     std::string_view path,
+std::shared_ptr<NSError> NSError::errorWithPOSIXCode(int errnum, std::string_view action, std::string_view path,
                                                      std::string_view secondPath) {
     std::string sentence = "Could not " + std::string(action);
     if (!path.empty()) sentence += " \"" + std::string(path) + "\"";
@@ -50,8 +48,7 @@ std::shared_ptr<NSError> NSError::errorWithPOSIXCode(int errnum, std::string_vie
     sentence += ".";
     UserInfo info{{std::string(NSLocalizedDescriptionKey), sentence}};
     if (!path.empty()) info.emplace_back(std::string(NSFilePathErrorKey), std::string(path));
-    if (!secondPath.empty())
-        info.emplace_back(std::string(NSDestinationFilePathErrorKey), std::string(secondPath));
+    if (!secondPath.empty()) info.emplace_back(std::string(NSDestinationFilePathErrorKey), std::string(secondPath));
     info.emplace_back(std::string(NSUnderlyingErrorKey), posixDescription(errnum));
     return std::make_shared<NSError>(NSCocoaErrorDomain, cocoaCodeForErrno(errnum), std::move(info));
 }
@@ -69,8 +66,8 @@ std::string NSError::localizedDescription() const {
 }
 
 std::string NSError::description() const {
-    std::string out = "Error Domain=" + domain_ + " Code=" + std::to_string(code_) + " \"" +
-                      localizedDescription() + "\"";
+    std::string out =
+        "Error Domain=" + domain_ + " Code=" + std::to_string(code_) + " \"" + localizedDescription() + "\"";
     if (!userInfo_.empty()) {
         out += " UserInfo={";
         bool first = true;

@@ -39,12 +39,10 @@ public:
     // An error with a localized description and, when `path` is not empty,
     // the path it concerns.
     static std::shared_ptr<NSError> errorWithDescription(std::string_view domain, long code,
-                                                         std::string_view description,
-                                                         std::string_view path = {});
+                                                         std::string_view description, std::string_view path = {});
     // An error for a failed system call: Cocoa code chosen from errno, the
     // description names the action and the path, the reason is strerror(errnum).
-    static std::shared_ptr<NSError> errorWithPOSIXCode(int errnum, std::string_view action,
-                                                       std::string_view path,
+    static std::shared_ptr<NSError> errorWithPOSIXCode(int errnum, std::string_view action, std::string_view path,
                                                        std::string_view secondPath = {});
 
     const std::string& domain() const { return domain_; }

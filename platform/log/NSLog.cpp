@@ -77,9 +77,7 @@ void emit(std::string_view message, bool prefixed) {
 
 void NSLog(std::string_view format, std::string_view argument) { emit(substitute(format, argument), true); }
 
-void NSLog(std::string_view format, const NSError& error) {
-    emit(substitute(format, error.description()), true);
-}
+void NSLog(std::string_view format, const NSError& error) { emit(substitute(format, error.description()), true); }
 
 namespace platform {
 

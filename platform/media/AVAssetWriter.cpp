@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "AVAssetWriterInput.h"
 #include "../files/CreatedFiles.h"
 #include "../files/PrivateFileCreation.h"
+#include "AVAssetWriterInput.h"
 #include "wave/ByteSink.h"
 #include "wave/WaveFileWriter.h"
 
@@ -25,8 +25,7 @@ NSErrorPtr writeError(int errnum, const std::string& path) {
         {std::string(NSLocalizedFailureReasonErrorKey), std::strerror(errnum)},
         {std::string(NSFilePathErrorKey), path},
         {std::string(NSUnderlyingErrorKey), std::string(posix->userInfoValue(NSUnderlyingErrorKey))}};
-    return std::make_shared<NSError>(AVFoundationErrorDomain, full ? AVErrorDiskFull : AVErrorUnknown,
-                                     std::move(info));
+    return std::make_shared<NSError>(AVFoundationErrorDomain, full ? AVErrorDiskFull : AVErrorUnknown, std::move(info));
 }
 
 }  // namespace
@@ -38,10 +37,10 @@ std::shared_ptr<AVAssetWriter> AVAssetWriter::assetWriterWithURL(const NSURL& ur
         return nullptr;
     };
     if (fileType != AVFileTypeWAVE) {
-        return report(NSError::errorWithDescription(
-            AVFoundationErrorDomain, AVErrorUnknown,
-            "The file type \u201C" + std::string(fileType) + "\u201D isn\u2019t supported; this writer writes WAVE files.",
-            url.path()));
+        return report(NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown,
+                                                    "The file type \u201C" + std::string(fileType) +
+                                                        "\u201D isn\u2019t supported; this writer writes WAVE files.",
+                                                    url.path()));
     }
     platform::files::CreatedFile created = platform::files::createFileInPrivateDirectory(url.path());
     if (created.fd < 0) return report(created.error);
@@ -67,8 +66,8 @@ void AVAssetWriter::addInput(const std::shared_ptr<AVAssetWriterInput>& input) {
 bool AVAssetWriter::startWriting() {
     if (status_ != AVAssetWriterStatus::Unknown) return false;
     if (!input_) {
-        fail(NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown,
-                                           "The writer has no input to write.", path_));
+        fail(NSError::errorWithDescription(AVFoundationErrorDomain, AVErrorUnknown, "The writer has no input to write.",
+                                           path_));
         return false;
     }
     if (!input_->beginWriting(*file_)) {

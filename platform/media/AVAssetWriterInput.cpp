@@ -1,7 +1,7 @@
 #include "AVAssetWriterInput.h"
 
-#include "OutputSettings.h"
 #include "InputPipeline.h"
+#include "OutputSettings.h"
 #include "wave/WaveFileWriter.h"
 
 std::shared_ptr<AVAssetWriterInput> AVAssetWriterInput::assetWriterInputWithMediaType(
@@ -9,8 +9,7 @@ std::shared_ptr<AVAssetWriterInput> AVAssetWriterInput::assetWriterInputWithMedi
     if (mediaType != AVMediaTypeAudio) return nullptr;
     const std::optional<media::WaveFormat> format = media::waveFormatFromSettings(outputSettings);
     if (!format) return nullptr;
-    return std::shared_ptr<AVAssetWriterInput>(
-        new AVAssetWriterInput(std::make_unique<media::InputPipeline>(*format)));
+    return std::shared_ptr<AVAssetWriterInput>(new AVAssetWriterInput(std::make_unique<media::InputPipeline>(*format)));
 }
 
 AVAssetWriterInput::AVAssetWriterInput(std::unique_ptr<media::InputPipeline> pipeline)

@@ -21,8 +21,8 @@ public:
     // the settings are not ones the WAVE writer can write (not linear PCM,
     // float, big-endian or non-interleaved output, rate not in 1..2^32-1,
     // depth not 8/16/24/32, no channels, or a frame wider than 65535 bytes).
-    static std::shared_ptr<AVAssetWriterInput> assetWriterInputWithMediaType(
-        AVMediaType mediaType, const NSDictionary& outputSettings);
+    static std::shared_ptr<AVAssetWriterInput> assetWriterInputWithMediaType(AVMediaType mediaType,
+                                                                             const NSDictionary& outputSettings);
 
     ~AVAssetWriterInput();
     AVAssetWriterInput(const AVAssetWriterInput&) = delete;

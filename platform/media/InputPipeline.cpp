@@ -12,10 +12,10 @@ namespace {
 constexpr size_t kChunkSamples = 16384;
 
 bool sameDescription(const AudioStreamBasicDescription& a, const AudioStreamBasicDescription& b) {
-    return a.mSampleRate == b.mSampleRate && a.mFormatID == b.mFormatID &&
-           a.mFormatFlags == b.mFormatFlags && a.mBytesPerPacket == b.mBytesPerPacket &&
-           a.mFramesPerPacket == b.mFramesPerPacket && a.mBytesPerFrame == b.mBytesPerFrame &&
-           a.mChannelsPerFrame == b.mChannelsPerFrame && a.mBitsPerChannel == b.mBitsPerChannel;
+    return a.mSampleRate == b.mSampleRate && a.mFormatID == b.mFormatID && a.mFormatFlags == b.mFormatFlags &&
+           a.mBytesPerPacket == b.mBytesPerPacket && a.mFramesPerPacket == b.mFramesPerPacket &&
+           a.mBytesPerFrame == b.mBytesPerFrame && a.mChannelsPerFrame == b.mChannelsPerFrame &&
+           a.mBitsPerChannel == b.mBitsPerChannel;
 }
 
 // How a WAVE file stores samples of `bits`: little-endian, 8-bit unsigned, wider signed.
@@ -125,8 +125,8 @@ bool InputPipeline::flushResampler(WaveFileWriter& file) {
 }
 
 template <typename T, typename Decode>
-void InputPipeline::decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count,
-                                Decode decode, T* out) const {
+void InputPipeline::decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count, Decode decode,
+                                T* out) const {
     const pcm::StreamLayout& l = layout_;
     if (l.contiguous()) {
         const auto* src = static_cast<const uint8_t*>(buffers[0].mData) + first * l.bytesPerFrame;
@@ -139,8 +139,7 @@ void InputPipeline::decodeChunk(std::span<const AudioBuffer> buffers, size_t fir
     }
 }
 
-bool InputPipeline::convertDirect(std::span<const AudioBuffer> buffers, size_t frames,
-                                  WaveFileWriter& file) {
+bool InputPipeline::convertDirect(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file) {
     const auto* src = static_cast<const uint8_t*>(buffers[0].mData);
     const uint32_t inFrameBytes = layout_.bytesPerFrame;
     const uint32_t outFrameBytes = output_.blockAlign();
@@ -155,8 +154,7 @@ bool InputPipeline::convertDirect(std::span<const AudioBuffer> buffers, size_t f
     return true;
 }
 
-bool InputPipeline::convertIntegers(std::span<const AudioBuffer> buffers, size_t frames,
-                                    WaveFileWriter& file) {
+bool InputPipeline::convertIntegers(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file) {
     for (size_t done = 0; done < frames;) {
         const size_t n = std::min(chunkFrames_, frames - done);
         decodeChunk(buffers, done, n, in_.decodeInt, intScratch_.data());
@@ -169,8 +167,7 @@ bool InputPipeline::convertIntegers(std::span<const AudioBuffer> buffers, size_t
     return true;
 }
 
-bool InputPipeline::convertReals(std::span<const AudioBuffer> buffers, size_t frames,
-                                 WaveFileWriter& file) {
+bool InputPipeline::convertReals(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file) {
     for (size_t done = 0; done < frames;) {
         const size_t n = std::min(chunkFrames_, frames - done);
         decodeChunk(buffers, done, n, in_.decodeReal, realScratch_.data());
@@ -186,8 +183,7 @@ bool InputPipeline::adapt(std::span<const AudioBuffer> buffers, size_t frames, W
         decodeChunk(buffers, done, n, in_.decodeReal, realScratch_.data());
         const double* mixed = realScratch_.data();
         if (layout_.channels != output_.channels) {
-            pcm::remixChannels(realScratch_.data(), layout_.channels, mixScratch_.data(),
-                                   output_.channels, n);
+            pcm::remixChannels(realScratch_.data(), layout_.channels, mixScratch_.data(), output_.channels, n);
             mixed = mixScratch_.data();
         }
         bool ok = true;

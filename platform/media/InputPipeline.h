@@ -49,8 +49,7 @@ private:
 
     // Takes up a new buffer format: what the resampler holds of another rate
     // goes to the file first, then the route is chosen.
-    bool adopt(const AudioStreamBasicDescription& description, const pcm::StreamLayout& layout,
-               WaveFileWriter& file);
+    bool adopt(const AudioStreamBasicDescription& description, const pcm::StreamLayout& layout, WaveFileWriter& file);
     // The route for buffers of `layout` and the scratch space it needs; false
     // when the resampler it needs can't be made.
     bool chooseRoute(const pcm::StreamLayout& layout, size_t reservableBytes);
@@ -61,8 +60,7 @@ private:
     bool convertReals(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
     bool adapt(std::span<const AudioBuffer> buffers, size_t frames, WaveFileWriter& file);
     template <typename T, typename Decode>
-    void decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count, Decode decode,
-                     T* out) const;
+    void decodeChunk(std::span<const AudioBuffer> buffers, size_t first, size_t count, Decode decode, T* out) const;
     bool writeReal(const double* samples, size_t frames, WaveFileWriter& file);
     static bool writeResampled(void* self, const double* frames, size_t count);
 

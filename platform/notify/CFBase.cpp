@@ -25,8 +25,7 @@ CFStringRef CFCopyDescription(CFTypeRef object) {
 
 bool CFEqual(CFTypeRef a, CFTypeRef b) {
     if (a == b) return true;
-    if (a == nullptr || b == nullptr || typeOf(a) != CFTypeID::String || typeOf(b) != CFTypeID::String)
-        return false;
+    if (a == nullptr || b == nullptr || typeOf(a) != CFTypeID::String || typeOf(b) != CFTypeID::String) return false;
     return CFStringGetText(static_cast<CFStringRef>(a)) == CFStringGetText(static_cast<CFStringRef>(b));
 }
 

@@ -13,9 +13,8 @@ __CFNotificationCenter darwinCenter;
 
 CFNotificationCenterRef CFNotificationCenterGetDarwinNotifyCenter() { return &darwinCenter; }
 
-void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStringRef name,
-                                          const void* /*object*/, CFDictionaryRef userInfo,
-                                          bool /*deliverImmediately*/) {
+void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStringRef name, const void* /*object*/,
+                                          CFDictionaryRef userInfo, bool /*deliverImmediately*/) {
     if (center != &darwinCenter || name == nullptr) return;
     const platform::Notification notification{std::string(CFStringGetText(name)),
                                               CFDictionaryDescribeEntries(userInfo)};

@@ -16,6 +16,5 @@ CFNotificationCenterRef CFNotificationCenterGetDarwinNotifyCenter();
 // Posts `name` with the text of `userInfo`'s entries as its payload. The
 // Darwin center ignores the object and always delivers immediately. Never
 // blocks for long and reports nothing.
-void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStringRef name,
-                                          const void* object, CFDictionaryRef userInfo,
-                                          bool deliverImmediately);
+void CFNotificationCenterPostNotification(CFNotificationCenterRef center, CFStringRef name, const void* object,
+                                          CFDictionaryRef userInfo, bool deliverImmediately);

@@ -28,8 +28,8 @@ struct MessageRef {
 // Builds the signal for `notification`; returns 0 or a negative errno (for
 // instance when a text is not valid UTF-8, which D-Bus strings must be).
 int buildSignal(sd_bus* bus, const Notification& notification, MessageRef& out) {
-    int r = sd_bus_message_new_signal(bus, &out.message, notify::kBusObjectPath, notify::kBusInterface,
-                                      notify::kBusMember);
+    int r =
+        sd_bus_message_new_signal(bus, &out.message, notify::kBusObjectPath, notify::kBusInterface, notify::kBusMember);
     if (r < 0) return r;
     r = sd_bus_message_append(out.message, "s", notification.name.c_str());
     if (r < 0) return r;
@@ -103,8 +103,8 @@ bool DBusNotifyTransport::sendPending() {
         // Refused for what it is (a text that is not UTF-8, which D-Bus
         // strings must be) or for a full queue, not for the connection:
         // dropped, not tried again.
-        reportOnce(Problem::SendFailed, "could not post " + next.notification.name +
-                                            " to other processes: " + std::strerror(-r));
+        reportOnce(Problem::SendFailed,
+                   "could not post " + next.notification.name + " to other processes: " + std::strerror(-r));
         pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(sent_));
     }
     return true;

@@ -10,10 +10,10 @@
 namespace platform::notify {
 
 enum class Problem {
-    NoSessionBus,     // no session bus to connect to
-    SendFailed,       // a post could not be handed to the bus
-    DeliveryTimedOut, // the bus did not take a post within the bound
-    ObserverThrew,    // an in-process observer threw while being called
+    NoSessionBus,      // no session bus to connect to
+    SendFailed,        // a post could not be handed to the bus
+    DeliveryTimedOut,  // the bus did not take a post within the bound
+    ObserverThrew,     // an in-process observer threw while being called
 };
 
 // Writes "notify: <message>" the first time `problem` is reported in this

@@ -23,8 +23,8 @@ void checkName(const std::string& name) {
 }
 
 std::string matchRuleFor(const std::string& name) {
-    return std::string("type='signal',path='") + notify::kBusObjectPath + "',interface='" +
-           notify::kBusInterface + "',member='" + notify::kBusMember + "',arg0='" + name + "'";
+    return std::string("type='signal',path='") + notify::kBusObjectPath + "',interface='" + notify::kBusInterface +
+           "',member='" + notify::kBusMember + "',arg0='" + name + "'";
 }
 
 // Reads a post; false when the signal does not have the expected shape.
@@ -87,8 +87,7 @@ struct NotifyObserver::State {
     }
 };
 
-NotifyObserver::NotifyObserver(const std::vector<std::string>& names,
-                               std::chrono::milliseconds registrationTimeout)
+NotifyObserver::NotifyObserver(const std::vector<std::string>& names, std::chrono::milliseconds registrationTimeout)
     : state_(std::make_unique<State>()) {
     std::vector<std::string> unique;
     for (const auto& name : names) {
@@ -103,16 +102,15 @@ NotifyObserver::NotifyObserver(const std::vector<std::string>& names,
     // sd_bus_add_match would wait for the handshake without limit; wait
     // here with our deadline first, then bound the AddMatch calls too.
     if (!state_->bus.waitUntilReady(deadline))
-        throw NotifyBusError("the session bus did not answer within " +
-                             std::to_string(registrationTimeout.count()) + " ms");
+        throw NotifyBusError("the session bus did not answer within " + std::to_string(registrationTimeout.count()) +
+                             " ms");
     for (const auto& name : unique) {
         const uint64_t left = std::max<uint64_t>(microsecondsUntil(deadline), 1);
         sd_bus_set_method_call_timeout(state_->bus.get(), left);
         sd_bus_slot* slot = nullptr;
-        const int r = sd_bus_add_match(state_->bus.get(), &slot, matchRuleFor(name).c_str(), &State::onSignal,
-                                       state_.get());
-        if (r < 0)
-            throw NotifyBusError("could not register for " + name + " on the session bus: " + std::strerror(-r));
+        const int r =
+            sd_bus_add_match(state_->bus.get(), &slot, matchRuleFor(name).c_str(), &State::onSignal, state_.get());
+        if (r < 0) throw NotifyBusError("could not register for " + name + " on the session bus: " + std::strerror(-r));
         state_->slots.push_back(slot);
     }
     // Dispatch what the calls above left queued (the bus's own greeting

@@ -4,8 +4,7 @@
 
 namespace pcm {
 
-void remixChannels(const double* in, uint32_t inChannels, double* out, uint32_t outChannels,
-                   size_t frames) {
+void remixChannels(const double* in, uint32_t inChannels, double* out, uint32_t outChannels, size_t frames) {
     const uint32_t kept = outChannels == 1 ? 0 : std::min(inChannels, outChannels);
     const double perInput = 1.0 / inChannels;
     for (size_t f = 0; f < frames; ++f) {

@@ -17,7 +17,6 @@
 
 namespace pcm {
 
-void remixChannels(const double* in, uint32_t inChannels, double* out, uint32_t outChannels,
-                   size_t frames);
+void remixChannels(const double* in, uint32_t inChannels, double* out, uint32_t outChannels, size_t frames);
 
 }  // namespace pcm

@@ -38,8 +38,8 @@ void Resampler::reset() {
     outFrames_ = 0;
 }
 
-bool Resampler::configure(double inputRate, double outputRate, uint32_t channels,
-                          size_t maxOutputFrames, std::string* problem) {
+bool Resampler::configure(double inputRate, double outputRate, uint32_t channels, size_t maxOutputFrames,
+                          std::string* problem) {
     reset();
     const Soxr& lib = soxr();
     if (!lib.problem.empty()) {
@@ -73,8 +73,8 @@ bool Resampler::process(const double* frames, size_t count, Output output, void*
         size_t made = 0;
         // A non-null input with no frames left still drains ready output;
         // only a null input would end the stream.
-        if (soxr().soxr_process(soxr_, frames + consumed * channels_, count - consumed, &used, out_,
-                         outFrames_, &made) != nullptr)
+        if (soxr().soxr_process(soxr_, frames + consumed * channels_, count - consumed, &used, out_, outFrames_,
+                                &made) != nullptr)
             return false;
         consumed += used;
         if (made > 0 && !output(context, out_, made)) return false;

@@ -285,9 +285,9 @@ void copyConverter(const uint8_t* src, size_t count, uint8_t* out) {
 template <unsigned Bytes, bool BigEndian, bool Unsigned>
 SampleCodec packedIntCodec() {
     constexpr unsigned shift = 32 - 8 * Bytes;
-    return {&decodeInt<Bytes, BigEndian, shift, ~0u, Unsigned>, &decodeIntToReal<Bytes, BigEndian, shift, ~0u, Unsigned>,
-            &encodeInt<Bytes, BigEndian, Unsigned>, &encodeReal<Bytes, BigEndian, Unsigned>,
-            &countSaturated<8 * Bytes>};
+    return {&decodeInt<Bytes, BigEndian, shift, ~0u, Unsigned>,
+            &decodeIntToReal<Bytes, BigEndian, shift, ~0u, Unsigned>, &encodeInt<Bytes, BigEndian, Unsigned>,
+            &encodeReal<Bytes, BigEndian, Unsigned>, &countSaturated<8 * Bytes>};
 }
 
 // 24 valid bits in 4 bytes, shifted up by Shift to the top; read only.

@@ -13,8 +13,7 @@ bool refuse(const char** problem, const char* text) {
 }  // namespace
 
 bool layoutFromDescription(const AudioStreamBasicDescription& d, StreamLayout& layout, const char** problem) {
-    if (d.mFormatID != kAudioFormatLinearPCM)
-        return refuse(problem, "The audio format isn\u2019t linear PCM.");
+    if (d.mFormatID != kAudioFormatLinearPCM) return refuse(problem, "The audio format isn\u2019t linear PCM.");
     if (d.mChannelsPerFrame == 0) return refuse(problem, "The audio description has no channels.");
     if (!std::isfinite(d.mSampleRate) || d.mSampleRate <= 0)
         return refuse(problem, "The audio description\u2019s sample rate isn\u2019t a positive number.");
@@ -44,8 +43,8 @@ bool layoutFromDescription(const AudioStreamBasicDescription& d, StreamLayout& l
         const bool wideContainer24 = bits == 24 && container == 4;
         if (!packed && !wideContainer24)
             return refuse(problem, "The bytes per frame don\u2019t match the bits per channel.");
-        s.kind = (d.mFormatFlags & kAudioFormatFlagIsSignedInteger) != 0 ? SampleKind::SignedInt
-                                                                          : SampleKind::UnsignedInt;
+        s.kind =
+            (d.mFormatFlags & kAudioFormatFlagIsSignedInteger) != 0 ? SampleKind::SignedInt : SampleKind::UnsignedInt;
         s.alignedHigh = wideContainer24 && (d.mFormatFlags & kAudioFormatFlagIsAlignedHigh) != 0;
     }
     s.containerBytes = static_cast<uint8_t>(container);
@@ -74,9 +73,8 @@ bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> 
     const uint64_t expectedBuffers = layout.interleaved ? 1 : layout.channels;
     const uint32_t channelsPerBuffer = layout.interleaved ? layout.channels : 1;
     if (buffers.size() != expectedBuffers)
-        return refuse(problem, layout.interleaved
-                                   ? "Interleaved audio must come in exactly one buffer."
-                                   : "Non-interleaved audio must come in one buffer per channel.");
+        return refuse(problem, layout.interleaved ? "Interleaved audio must come in exactly one buffer."
+                                                  : "Non-interleaved audio must come in one buffer per channel.");
     if (frames < 0) return refuse(problem, "The buffer has a negative frame count.");
     for (const AudioBuffer& b : buffers) {
         if (b.mNumberChannels != channelsPerBuffer)
@@ -84,8 +82,7 @@ bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> 
         // Compared by division so that no frame count can overflow a product.
         if (static_cast<uint64_t>(frames) > b.mDataByteSize / layout.bytesPerFrame)
             return refuse(problem, "An audio buffer holds fewer bytes than its frames need.");
-        if (frames > 0 && b.mData == nullptr)
-            return refuse(problem, "An audio buffer has no data.");
+        if (frames > 0 && b.mData == nullptr) return refuse(problem, "An audio buffer has no data.");
     }
     return true;
 }

@@ -17,7 +17,7 @@ struct SampleEncoding {
     uint8_t containerBytes = 0;  // 1, 2, 3, 4 or 8
     uint8_t validBits = 0;       // 8, 16, 24 or 32 (integers); 32 or 64 (floats)
     bool bigEndian = false;
-    bool alignedHigh = false;    // 24 valid bits in the high bytes of a 4-byte container
+    bool alignedHigh = false;  // 24 valid bits in the high bytes of a 4-byte container
 
     friend bool operator==(const SampleEncoding&, const SampleEncoding&) = default;
 };
@@ -25,9 +25,9 @@ struct SampleEncoding {
 struct StreamLayout {
     SampleEncoding sample;
     uint32_t channels = 0;
-    bool interleaved = true;      // one buffer of frames, or one buffer per channel
+    bool interleaved = true;  // one buffer of frames, or one buffer per channel
     double sampleRate = 0;
-    uint32_t bytesPerFrame = 0;   // within one buffer
+    uint32_t bytesPerFrame = 0;  // within one buffer
 
     // Every sample of every channel follows the one before it in one buffer.
     bool contiguous() const { return interleaved || channels == 1; }
@@ -52,7 +52,7 @@ AudioStreamBasicDescription describeLayout(const SampleEncoding& sample, double 
 // interleaved, one single-channel buffer per channel otherwise, each with at
 // least the bytes the frames need (more is ignored). Sets `*problem` (when
 // given) if not.
-bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers,
-                       int64_t frames, const char** problem = nullptr);
+bool buffersHoldFrames(const StreamLayout& layout, std::span<const AudioBuffer> buffers, int64_t frames,
+                       const char** problem = nullptr);
 
 }  // namespace pcm

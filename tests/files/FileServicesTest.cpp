@@ -1,10 +1,10 @@
 // File services: private directories, app-group containers, removal and the
 // copy that never leaves a partial destination nor follows a link.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -65,7 +65,11 @@ TEST_F(FileManager, DirectoriesAreMadeForTheUserAloneAndOnlyWhereTheyBelong) {
 }
 
 // Directories this user does not control alone: refused, and nothing is made at a link's target.
-struct Unsafe { const char* name; Plant make; int error; };
+struct Unsafe {
+    const char* name;
+    Plant make;
+    int error;
+};
 
 class UnsafeDirectory : public FileManager, public ::testing::WithParamInterface<Unsafe> {};
 
@@ -81,18 +85,28 @@ TEST_P(UnsafeDirectory, IsRefused) {
     EXPECT_TRUE(fs::is_empty(temp / "elsewhere"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, UnsafeDirectory, ::testing::Values(
-    Unsafe{"ALink", [](auto& dir, auto& path) { fs::create_directory_symlink(dir + "/elsewhere", path); }, ELOOP},
-    Unsafe{"AFile", [](auto&, auto& path) { writeFile(path, "x"); }, ENOTDIR},
-    Unsafe{"OpenToOthers", [](auto&, auto& path) { fs::create_directory(path), ::chmod(path.c_str(), 0777); }, EPERM},
-    Unsafe{"AnotherUsers", [](auto&, auto& path) {
-        fs::create_directory(path);
-        if (::chown(path.c_str(), 65534, 65534) != 0) ::chmod(path.c_str(), 0770);  // not root: open to the group
-    }, EPERM}),
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, UnsafeDirectory,
+    ::testing::Values(
+        Unsafe{"ALink", [](auto& dir, auto& path) { fs::create_directory_symlink(dir + "/elsewhere", path); }, ELOOP},
+        Unsafe{"AFile", [](auto&, auto& path) { writeFile(path, "x"); }, ENOTDIR},
+        Unsafe{"OpenToOthers", [](auto&, auto& path) { fs::create_directory(path), ::chmod(path.c_str(), 0777); },
+               EPERM},
+        Unsafe{"AnotherUsers",
+               [](auto&, auto& path) {
+                   fs::create_directory(path);
+                   if (::chown(path.c_str(), 65534, 65534) != 0)
+                       ::chmod(path.c_str(), 0770);  // not root: open to the group
+               },
+               EPERM}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // Copies refused with the paths and the reason: nothing is followed, replaced or left behind.
-struct Refused { const char* name; Plant plant; const char *source, *reason; };
+struct Refused {
+    const char* name;
+    Plant plant;
+    const char *source, *reason;
+};
 
 class RefusedCopy : public FileManager, public ::testing::WithParamInterface<Refused> {};
 
@@ -113,14 +127,16 @@ TEST_P(RefusedCopy, LeavesEverythingAsItWas) {
 
 const auto nothing = [](const std::string&, const std::string&) {};
 
-INSTANTIATE_TEST_SUITE_P(Cases, RefusedCopy, ::testing::Values(
-    Refused{"OntoAFile", [](auto&, auto& to) { writeFile(to, "old"); }, "source.wav", "File exists"},
-    Refused{"OntoADanglingLink", [](auto& dir, auto& to) { fs::create_symlink(dir + "/dangling", to); }, "source.wav",
-            "File exists"},
-    Refused{"FromNothing", nothing, "missing.wav", "No such file"},
-    Refused{"FromALink", nothing, "link.wav", "symbolic links"},
-    Refused{"FromADirectory", [](auto& dir, auto&) { fs::create_directory(dir + "/dir.wav"); }, "dir.wav",
-            "Invalid argument"}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedCopy,
+    ::testing::Values(Refused{"OntoAFile", [](auto&, auto& to) { writeFile(to, "old"); }, "source.wav", "File exists"},
+                      Refused{"OntoADanglingLink",
+                              [](auto& dir, auto& to) { fs::create_symlink(dir + "/dangling", to); }, "source.wav",
+                              "File exists"},
+                      Refused{"FromNothing", nothing, "missing.wav", "No such file"},
+                      Refused{"FromALink", nothing, "link.wav", "symbolic links"},
+                      Refused{"FromADirectory", [](auto& dir, auto&) { fs::create_directory(dir + "/dir.wav"); },
+                              "dir.wav", "Invalid argument"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // A copy stopped by a file-size limit, failing (SIGXFSZ ignored) or killed midway: either way
@@ -163,7 +179,12 @@ TEST_F(FileManager, PlacementReplacesTheNameWithTheSourcesOwnFile) {
     using platform::files::PlacementMethod;
     const std::string dirPath = container();
     writeFile(temp / "outside", "keep");
-    const struct { const char* name; mode_t mode; bool nameReused; PlacementMethod method; } cases[] = {
+    const struct {
+        const char* name;
+        mode_t mode;
+        bool nameReused;
+        PlacementMethod method;
+    } cases[] = {
         {"private", 0600, false, PlacementMethod::Link},
         {"readable by others", 0644, false, PlacementMethod::Copy},
         {"name reused", 0600, true, PlacementMethod::Copy},
@@ -183,7 +204,8 @@ TEST_F(FileManager, PlacementReplacesTheNameWithTheSourcesOwnFile) {
         EXPECT_EQ(fs::equivalent(temp / "source.wav", dirPath + "/out.wav"), placed.method == PlacementMethod::Link);
         std::ifstream read(dirPath + "/out.wav");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(read), {}), c.name);
-        EXPECT_EQ(fs::symlink_status(dirPath + "/out.wav").permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(fs::symlink_status(dirPath + "/out.wav").permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
         EXPECT_EQ(entries(dirPath), std::set<std::string>{"out.wav"});
         std::ifstream outside(temp / "outside");
         EXPECT_EQ(std::string(std::istreambuf_iterator<char>(outside), {}), "keep");

@@ -30,10 +30,11 @@ struct Values final : AudioSource {
 // Appends the stored bytes of one value by the plain rules.
 void store(double value, const pcm::SampleEncoding& layout, std::vector<uint8_t>& bytes, uint64_t& clipped) {
     bool clip = false;
-    const uint64_t raw = layout.kind != pcm::SampleKind::Float
-                             ? static_cast<uint64_t>(testing_support::quantiseRealReference(value, layout.validBits, clip))
-                         : layout.validBits == 32 ? std::bit_cast<uint32_t>(static_cast<float>(value))
-                                                  : std::bit_cast<uint64_t>(value);
+    const uint64_t raw =
+        layout.kind != pcm::SampleKind::Float
+            ? static_cast<uint64_t>(testing_support::quantiseRealReference(value, layout.validBits, clip))
+        : layout.validBits == 32 ? std::bit_cast<uint32_t>(static_cast<float>(value))
+                                 : std::bit_cast<uint64_t>(value);
     clipped += clip ? 1 : 0;
     for (size_t i = 0; i < layout.containerBytes; ++i)
         bytes.push_back(static_cast<uint8_t>(raw >> 8 * (layout.bigEndian ? layout.containerBytes - 1 - i : i)));
@@ -51,20 +52,23 @@ TEST_P(EveryFormat, HoldsTheValuesByThePlainRulesAndDescribesThem) {
     const CMSampleBuffer& buffer = maker.buffer();
 
     pcm::StreamLayout layout;
-    ASSERT_TRUE(pcm::layoutFromDescription(*CMAudioFormatDescriptionGetStreamBasicDescription(&*buffer.formatDescription),
-                                           layout));
-    EXPECT_EQ(layout, (pcm::StreamLayout{encoding.layout, 3, !planar, 48000, layout.sample.containerBytes * (planar ? 1u : 3u)}));
+    ASSERT_TRUE(pcm::layoutFromDescription(
+        *CMAudioFormatDescriptionGetStreamBasicDescription(&*buffer.formatDescription), layout));
+    EXPECT_EQ(layout, (pcm::StreamLayout{encoding.layout, 3, !planar, 48000,
+                                         layout.sample.containerBytes * (planar ? 1u : 3u)}));
 
     // The planes of a short buffer follow one another without gaps.
     std::vector<std::vector<uint8_t>> expected(planar ? 3 : 1);
     uint64_t clipped = 0;
     for (size_t frame = 0; frame < 7; ++frame)
         for (size_t channel = 0; channel < 3; ++channel)
-            store(values[(frame * 3 + channel) % values.size()], encoding.layout, expected[planar ? channel : 0], clipped);
+            store(values[(frame * 3 + channel) % values.size()], encoding.layout, expected[planar ? channel : 0],
+                  clipped);
     ASSERT_EQ(buffer.audioBuffers.size(), expected.size());
     for (size_t block = 0; block < expected.size(); ++block) {
         const auto* bytes = static_cast<const uint8_t*>(buffer.audioBuffers[block].mData);
-        EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + buffer.audioBuffers[block].mDataByteSize), expected[block]) << block;
+        EXPECT_EQ(std::vector<uint8_t>(bytes, bytes + buffer.audioBuffers[block].mDataByteSize), expected[block])
+            << block;
     }
     EXPECT_EQ(maker.clippedInLastBuffer(), clipped);
 }

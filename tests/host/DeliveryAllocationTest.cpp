@@ -22,8 +22,11 @@ TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
     ASSERT_TRUE(testing_support::writeWave(dir / "in.wav", {44100, 2, 16}, codes));
 
     // The app's file at its own rate or resampled; the mic planar, from every kind of generator.
-    for (const auto& [micSource, appRate] : {std::pair{"sine:300", 44100.0}, {"tones", 48000.0}, {"sine:997.5", 44100.0},
-                                             {"noise:3", 48000.0}, {"silence", 44100.0}}) {
+    for (const auto& [micSource, appRate] : {std::pair{"sine:300", 44100.0},
+                                             {"tones", 48000.0},
+                                             {"sine:997.5", 44100.0},
+                                             {"noise:3", 48000.0},
+                                             {"silence", 44100.0}}) {
         AudioEncoding app = defaultAppEncoding(), mic = defaultMicEncoding();
         app.sampleRate = appRate;
         mic.channels = 2;
@@ -35,7 +38,8 @@ TEST(Delivery, AllocatesNothingAfterEachStreamsFirstBuffer) {
         runStream(step, openSource(step.app->source, app).get(), openSource(step.mic->source, mic).get(), 0,
                   [&](const DeliveredBuffer& buffer) {
                       ++buffers;
-                      if (seen.size() < 3 && seen.insert(buffer.type).second) settled = testing_support::allocationCount();
+                      if (seen.size() < 3 && seen.insert(buffer.type).second)
+                          settled = testing_support::allocationCount();
                       allocationsAfter = testing_support::allocationCount() - settled;
                   });
         EXPECT_GT(buffers, 300u) << micSource;

@@ -33,8 +33,11 @@ protected:
     // is put back after, so that the next test's folder is not made in this one's.
     void SetUp() override {
         const Environment ours{{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir / "none"},
-                               {"XDG_RUNTIME_DIR", dir / "none"}, {"XDG_DATA_HOME", dir / "data"},
-                               {"TMPDIR", dir.path()}, {"HOME", dir / "home"}, {"APP_GROUP_CONTAINER_ROOT", ""},
+                               {"XDG_RUNTIME_DIR", dir / "none"},
+                               {"XDG_DATA_HOME", dir / "data"},
+                               {"TMPDIR", dir.path()},
+                               {"HOME", dir / "home"},
+                               {"APP_GROUP_CONTAINER_ROOT", ""},
                                {"XDG_CACHE_HOME", ""}};
         for (const auto& [name, value] : ours) {
             const char* was = std::getenv(name.c_str());
@@ -107,8 +110,8 @@ TEST_F(EndToEnd, CommandLineMistakesAreOneLineWithTheirExitStatusAndNoRecording)
         SCOPED_TRACE(c.says);
         std::vector<std::string> toFull{"-c", "exec \"$0\" \"$@\" >/dev/full", BROADCAST_EXTENSION_PROGRAM};
         toFull.insert(toFull.end(), c.args.begin(), c.args.end());
-        const auto [status, sig, out, err] = c.outputFull ? testing_support::runHost({toFull, "/bin/sh", c.env})
-                                                          : run(c.args, c.env);
+        const auto [status, sig, out, err] =
+            c.outputFull ? testing_support::runHost({toFull, "/bin/sh", c.env}) : run(c.args, c.env);
         EXPECT_EQ(status, c.status);
         EXPECT_NE((c.status == 0 ? out : err).find(c.says), std::string::npos) << err;
         EXPECT_EQ(out.empty(), c.status != 0 || c.outputFull);
@@ -165,8 +168,9 @@ TEST_F(EndToEnd, StandardInputKeepsWholeFramesAndWarnsOfAHalfOne) {
     ASSERT_EQ(status, 0) << err;
     std::string warnings = err;  // where TMPDIR is a tmpfs, a first line warns of that
     if (warnings.find("(tmpfs)") < warnings.find('\n')) warnings.erase(0, warnings.find('\n') + 1);
-    EXPECT_EQ(warnings, "broadcast-extension: warning: standard input ended 3 bytes into a frame of 4 bytes; "
-                        "that partial frame was dropped\n");
+    EXPECT_EQ(warnings,
+              "broadcast-extension: warning: standard input ended 3 bytes into a frame of 4 bytes; "
+              "that partial frame was dropped\n");
     const std::vector<int> recorded = testing_support::readRecording(recording()).samples;
     ASSERT_EQ(recorded.size(), 4096u);
     for (size_t i = 0; i < recorded.size(); ++i) ASSERT_EQ(recorded[i], expected[i % 8]) << i;

@@ -93,10 +93,10 @@ TEST(ScenarioRunner, EveryStepIsItsCallInOrderAndEachBeginMakesANewPrincipalClas
         {"step": "begin"}, {"step": "start", "setupInfo": {}}, {"step": "finishWithError", "description": "stopped"},
         {"step": "begin"}, {"step": "start"}, {"step": "finish"}]})"))
         seen.push_back(call.first);
-    EXPECT_EQ(seen, (std::vector<std::string>{"1 start {title=T}", "1 audio 0", "1 audio -1", "1 null 2",
-                                              "1 noFormat 2", "1 video 1", "1 pause", "1 resume", "1 finish",
-                                              "1 finish", "2 begin", "2 start {}", "2 error stopped", "3 begin",
-                                              "3 start none", "3 finish"}));
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{"1 start {title=T}", "1 audio 0", "1 audio -1", "1 null 2", "1 noFormat 2",
+                                        "1 video 1", "1 pause", "1 resume", "1 finish", "1 finish", "2 begin",
+                                        "2 start {}", "2 error stopped", "3 begin", "3 start none", "3 finish"}));
 }
 
 // The default streams interleave in time on one clock that starts at 3600.5 s and runs on through a pause,
@@ -118,7 +118,7 @@ TEST(ScenarioRunner, StreamsInterleaveOnOneClockAcrossAPauseAndAFractionalRate) 
                                         "3.499989 11025 22050.5", "3.999977 1 22050.5", "4.000000 100 22050.5",
                                         "4.004535 22050 22050.5"}));
     EXPECT_EQ(buffers["1 audio 3"].back(), "0.981333 896 48000");  // the 47th, 48,000 frames in all
-    EXPECT_EQ(buffers["1 video 1"].back(), "0.966667 1 0");         // the 30th
+    EXPECT_EQ(buffers["1 video 1"].back(), "0.966667 1 0");        // the 30th
 }
 
 }  // namespace

@@ -32,10 +32,12 @@ TEST(SourceDescription, ParsesEveryKindAndRejectsMalformedNames) {
     EXPECT_EQ(parseSourceDescription("file:/a:b.wav").path, "/a:b.wav");
     const std::optional<RawInputFormat> raw = parseSourceDescription("-:F32BE:22050.5:3").stdinFormat;
     ASSERT_TRUE(raw);
-    EXPECT_EQ(sampleLayoutName(raw->layout) + " " + std::to_string(raw->sampleRate) + " " + std::to_string(raw->channels),
-              "f32be 22050.500000 3");
-    for (const char* text : {"sine", "sine:abc", "sine:0", "sine:nan", "noise:x", "file:", "-:s16le:48000", "-:aac:48000:2",
-                             "-:u8:48000:2", "-:s16:48000:2", "-:s16le:0:2", "-:s16le:48000:0", "tones:3", "bogus", ""})
+    EXPECT_EQ(
+        sampleLayoutName(raw->layout) + " " + std::to_string(raw->sampleRate) + " " + std::to_string(raw->channels),
+        "f32be 22050.500000 3");
+    for (const char* text :
+         {"sine", "sine:abc", "sine:0", "sine:nan", "noise:x", "file:", "-:s16le:48000", "-:aac:48000:2",
+          "-:u8:48000:2", "-:s16:48000:2", "-:s16le:0:2", "-:s16le:48000:0", "tones:3", "bogus", ""})
         EXPECT_THROW(parseSourceDescription(text), std::invalid_argument) << text;
 }
 
@@ -61,7 +63,8 @@ TEST_P(Generator, RunsOnHoweverItsReadsAreCutAndASineStaysOnItsCurve) {
         for (size_t i = 0; i < 60000; ++i) {
             const double seconds = 120 + (i < 30000 ? i / 44100.0 : 30000 / 44100.0 + (i - 30000) / 48000.0);
             const double cycles = sine.frequency * seconds;
-            ASSERT_NEAR(expected[2 * i], 0.5 * std::sin(2 * std::numbers::pi * (cycles - std::floor(cycles))), 1e-9) << i;
+            ASSERT_NEAR(expected[2 * i], 0.5 * std::sin(2 * std::numbers::pi * (cycles - std::floor(cycles))), 1e-9)
+                << i;
             ASSERT_EQ(expected[2 * i + 1], expected[2 * i]);
         }
 }
@@ -75,10 +78,11 @@ TEST(FileSource, EveryStoredFormatReadsExactlyAndEnds) {
     const std::vector<int> codes{0, 1 << 24, -(1 << 24), 0x7F000000, INT32_MIN, 0x12000000, -0x34000000, 0x56000000};
     std::vector<double> values;
     for (int code : codes) values.push_back(code / 2147483648.0);
-    for (int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
-                       SF_FORMAT_WAV | SF_FORMAT_PCM_32, SF_FORMAT_WAV | SF_FORMAT_FLOAT, SF_FORMAT_WAV | SF_FORMAT_DOUBLE,
-                       SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, SF_FORMAT_AU | SF_FORMAT_FLOAT,
-                       SF_FORMAT_CAF | SF_FORMAT_DOUBLE, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}) {
+    for (int format :
+         {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, SF_FORMAT_WAV | SF_FORMAT_PCM_16, SF_FORMAT_WAV | SF_FORMAT_PCM_24,
+          SF_FORMAT_WAV | SF_FORMAT_PCM_32, SF_FORMAT_WAV | SF_FORMAT_FLOAT, SF_FORMAT_WAV | SF_FORMAT_DOUBLE,
+          SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, SF_FORMAT_AIFF | SF_FORMAT_PCM_24, SF_FORMAT_AU | SF_FORMAT_FLOAT,
+          SF_FORMAT_CAF | SF_FORMAT_DOUBLE, SF_FORMAT_FLAC | SF_FORMAT_PCM_16}) {
         SF_INFO info{0, 44100, 2, format, 0, 0};
         SNDFILE* file = sf_open((dir / "in").c_str(), SFM_WRITE, &info);
         ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
@@ -96,11 +100,13 @@ TEST(FileSource, EveryStoredFormatReadsExactlyAndEnds) {
 TEST(FileSource, ResamplesAndRemixesToTheStreamKeepingPitchAndLength) {
     testing_support::TempDirectory dir;
     std::vector<int32_t> tone(48000);
-    for (size_t i = 0; i < tone.size(); ++i) tone[i] = static_cast<int32_t>(1e9 * std::sin(2 * std::numbers::pi * 1000 * i / 48000.0));
+    for (size_t i = 0; i < tone.size(); ++i)
+        tone[i] = static_cast<int32_t>(1e9 * std::sin(2 * std::numbers::pi * 1000 * i / 48000.0));
     ASSERT_TRUE(testing_support::writeWave(dir / "tone.wav", {48000, 1, 32}, tone));
     auto source = openNamed("file:" + dir / "tone.wav");
     std::vector<double> all;
-    for (std::vector<double> part; !(part = readAll(*source, 4000, 44100, 2)).empty();) all.insert(all.end(), part.begin(), part.end());
+    for (std::vector<double> part; !(part = readAll(*source, 4000, 44100, 2)).empty();)
+        all.insert(all.end(), part.begin(), part.end());
     EXPECT_NEAR(static_cast<double>(all.size()), 2 * 44100, 20);
     size_t crossings = 0;
     for (size_t i = 2; i < all.size(); i += 2) {

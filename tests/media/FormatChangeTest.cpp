@@ -47,7 +47,9 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
         std::vector<int32_t> expected;
     } cases[] = {
         {2,
-         {{1, {1000, -2000, 3000}}, {6, {100, 200, 300, 400, 500, 600, -100, -200, -300, -400, -500, -600}}, {2, {7, 8}}},
+         {{1, {1000, -2000, 3000}},
+          {6, {100, 200, 300, 400, 500, 600, -100, -200, -300, -400, -500, -600}},
+          {2, {7, 8}}},
          {1000, 1000, -2000, -2000, 3000, 3000, 100, 200, -100, -200, 7, 8}},
         {1, {{2, {1000, 3000, -1000, -4000}}}, {2000, -2500}},
         {6, {{2, {1000, 3000}}}, {1000, 3000, 2000, 2000, 2000, 2000}},
@@ -57,7 +59,8 @@ TEST(ChannelChanges, EachCountBecomesTheFilesChannels) {
         const std::string path = dir / (std::to_string(c.fileChannels) + "-channels.wav");
         Recording r = startRecording(path, 48000, 16, c.fileChannels);
         for (const auto& [channels, samples] : c.buffers)
-            ASSERT_TRUE(r.input->appendSampleBuffer(testing_support::makeInt16Buffer(samples, channels, 48000, false)->ref()));
+            ASSERT_TRUE(
+                r.input->appendSampleBuffer(testing_support::makeInt16Buffer(samples, channels, 48000, false)->ref()));
         ASSERT_TRUE(r.writer->finishWriting());
         std::vector<int32_t> got;
         for (int32_t v : readWave(path).samples) got.push_back(v >> 16);
@@ -98,7 +101,8 @@ TEST(SampleFormatChanges, ByteOrderOrSampleKindAloneIsNoticed) {
                         ? std::bit_cast<uint32_t>(static_cast<float>(std::ldexp(v, 1 - static_cast<int>(c.fileBits))))
                         : static_cast<uint32_t>(v) << (c.storedBits - c.fileBits);
                 for (uint32_t k = 0; k < c.storedBits / 8; ++k)
-                    bytes.push_back(static_cast<uint8_t>(word >> ((flags & kBig) != 0 ? c.storedBits - 8 - 8 * k : 8 * k)));
+                    bytes.push_back(
+                        static_cast<uint8_t>(word >> ((flags & kBig) != 0 ? c.storedBits - 8 - 8 * k : 8 * k)));
                 expected.push_back(static_cast<int32_t>(static_cast<uint32_t>(v) << (32 - c.fileBits)));
             }
             const auto description = makeLinearPCMDescription(48000, 2, c.storedBits, flags);

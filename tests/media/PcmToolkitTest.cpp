@@ -54,10 +54,11 @@ TEST(StreamLayout, BuffersMustMatchInterleavingAndHoldTheirFrames) {
         std::vector<AudioBuffer> buffers;
         int64_t frames;
         bool holds;
-    } cases[] = {{true, {whole}, 100, true},         {true, {whole}, 101, false},        {true, {whole}, -1, false},
-                 {true, {whole, whole}, 10, false},  {true, {left}, 10, false},          {true, {{2, 400, nullptr}}, 10, false},
-                 {true, {{2, 0, nullptr}}, 0, true}, {false, {left, left}, 100, true},   {false, {left, shortRight}, 100, false},
-                 {false, {left}, 100, false},        {false, {whole, whole}, 10, false}};
+    } cases[] = {
+        {true, {whole}, 100, true},         {true, {whole}, 101, false},       {true, {whole}, -1, false},
+        {true, {whole, whole}, 10, false},  {true, {left}, 10, false},         {true, {{2, 400, nullptr}}, 10, false},
+        {true, {{2, 0, nullptr}}, 0, true}, {false, {left, left}, 100, true},  {false, {left, shortRight}, 100, false},
+        {false, {left}, 100, false},        {false, {whole, whole}, 10, false}};
     for (const auto& c : cases) {
         StreamLayout layout;
         ASSERT_TRUE(layoutFromDescription(
@@ -79,8 +80,18 @@ int32_t storedSample(const Bytes& out, size_t i, unsigned bits) {
 // 2^31 is 3.65), then a sweep of large and small values.
 std::vector<double> trickyValues() {
     constexpr double kInf = std::numeric_limits<double>::infinity();
-    std::vector<double> v = {0.0, -0.0, kInf, -kInf, std::nan(""), 3e9, -3e9, 1e300, 1.7e-9, -1.7e-9,
-                             std::nextafter(1.0f, 2.0f), std::numeric_limits<float>::denorm_min()};
+    std::vector<double> v = {0.0,
+                             -0.0,
+                             kInf,
+                             -kInf,
+                             std::nan(""),
+                             3e9,
+                             -3e9,
+                             1e300,
+                             1.7e-9,
+                             -1.7e-9,
+                             std::nextafter(1.0f, 2.0f),
+                             std::numeric_limits<float>::denorm_min()};
     for (double scale : {128.0, 32768.0, 8388608.0, 2147483648.0}) {
         for (int k = -40; k <= 40; ++k) v.push_back((k + 0.5) / scale);
         for (double top : {scale - 1.5, scale - 1, scale - 0.5, scale - 0.4, scale, -scale, -scale - 0.5, -scale - 0.6})
@@ -114,19 +125,23 @@ TEST_P(Encoders, MatchThePlainRulesAtEveryLengthAndAlignment) {
     const DirectConverter direct = selectDirectConverter(
         {SampleKind::Float, static_cast<uint8_t>(source), static_cast<uint8_t>(8 * source), false, false}, bits);
     ASSERT_TRUE(source <= kDouble || direct != nullptr);
-    for (size_t count : {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{17}, size_t{33}, size_t{64}, reals.size()}) {
+    for (size_t count :
+         {size_t{0}, size_t{1}, size_t{7}, size_t{15}, size_t{17}, size_t{33}, size_t{64}, reals.size()}) {
         Bytes out(count * bits / 8 + 2, 0xEE);
-        if (source == kInt32) codec.encodeInt(ints.data(), count, &out[1]);
-        else if (source == kDouble) codec.encodeReal(reals.data(), count, &out[1]);
-        else direct(&raw[1], count, &out[1]);
+        if (source == kInt32)
+            codec.encodeInt(ints.data(), count, &out[1]);
+        else if (source == kDouble)
+            codec.encodeReal(reals.data(), count, &out[1]);
+        else
+            direct(&raw[1], count, &out[1]);
         const Bytes stored(out.begin() + 1, out.end() - 1);
         uint64_t expectedClips = 0;
         for (size_t i = 0; i < count; ++i) {
             bool clipped = false;
             const double x = source == kFloat32 ? static_cast<float>(reals[i]) : reals[i];
-            ASSERT_EQ(storedSample(stored, i, bits), source == kInt32
-                                                         ? testing_support::narrowIntegerReference(ints[i], bits, clipped)
-                                                         : testing_support::quantiseRealReference(x, bits, clipped))
+            ASSERT_EQ(storedSample(stored, i, bits),
+                      source == kInt32 ? testing_support::narrowIntegerReference(ints[i], bits, clipped)
+                                       : testing_support::quantiseRealReference(x, bits, clipped))
                 << x << " at " << i << " of " << count;
             expectedClips += clipped ? 1 : 0;
         }
@@ -139,6 +154,7 @@ TEST_P(Encoders, MatchThePlainRulesAtEveryLengthAndAlignment) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ToEveryWidth, Encoders,
-                         testing::Combine(testing::Values(8u, 16u, 24u, 32u), testing::Values(kInt32, kDouble, kFloat32, kFloat64)));
+                         testing::Combine(testing::Values(8u, 16u, 24u, 32u),
+                                          testing::Values(kInt32, kDouble, kFloat32, kFloat64)));
 
 }  // namespace

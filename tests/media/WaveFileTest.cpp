@@ -43,9 +43,9 @@ uint64_t fileBytesFor(const WaveFormat& format, uint64_t dataBytes) {
     return wave::headerSize(format) + dataBytes + (dataBytes & 1);
 }
 
-const Bytes kJunk = concat({{'J', 'U', 'N', 'K', 28, 0, 0, 0}, Bytes(28, 0)});  // room for ds64
-const Bytes kStereo16At44100 = {'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0,  // 44100
-                                0x10, 0xB1, 0x02, 0, 4, 0, 16, 0};                              // 176400 B/s
+const Bytes kJunk = concat({{'J', 'U', 'N', 'K', 28, 0, 0, 0}, Bytes(28, 0)});                      // room for ds64
+const Bytes kStereo16At44100 = {'f',  'm',  't',  ' ', 16, 0, 0,  0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0,  // 44100
+                                0x10, 0xB1, 0x02, 0,   4,  0, 16, 0};                               // 176400 B/s
 
 TEST(WaveHeader, GoldenBytesOfEveryFormAreReadBackAsWritten) {
     const struct {
@@ -53,23 +53,30 @@ TEST(WaveHeader, GoldenBytesOfEveryFormAreReadBackAsWritten) {
         uint64_t dataBytes;
         Bytes expected;
     } cases[] = {
-        {{44100, 2, 16}, 1000,  // plain PCM
+        {{44100, 2, 16},
+         1000,                                                                // plain PCM
          concat({{'R', 'I', 'F', 'F', 0x30, 0x04, 0, 0, 'W', 'A', 'V', 'E'},  // 80 - 8 + 1000
-                 kJunk, kStereo16At44100, {'d', 'a', 't', 'a', 0xE8, 0x03, 0, 0}})},
-        {{48000, 6, 24}, 18,  // extensible
-         concat({{'R', 'I', 'F', 'F', 114, 0, 0, 0, 'W', 'A', 'V', 'E'}, kJunk,
-                 {'f', 'm', 't', ' ', 40, 0, 0, 0, 0xFE, 0xFF, 6, 0, 0x80, 0xBB, 0, 0,  // 48000
-                  0x00, 0x2F, 0x0D, 0, 18, 0, 24, 0,                                    // 864000 B/s
-                  22, 0, 24, 0, 0x3F, 0, 0, 0,  // cbSize, valid bits, 5.1 speaker mask
+                 kJunk,
+                 kStereo16At44100,
+                 {'d', 'a', 't', 'a', 0xE8, 0x03, 0, 0}})},
+        {{48000, 6, 24},
+         18,  // extensible
+         concat({{'R', 'I', 'F', 'F', 114, 0, 0, 0, 'W', 'A', 'V', 'E'},
+                 kJunk,
+                 {'f',  'm',  't',  ' ',  40,   0,    0,    0,    0xFE, 0xFF, 6,    0,    0x80, 0xBB, 0,    0,  // 48000
+                  0x00, 0x2F, 0x0D, 0,    18,   0,    24,   0,  // 864000 B/s
+                  22,   0,    24,   0,    0x3F, 0,    0,    0,  // cbSize, valid bits, 5.1 speaker mask
                   0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71},
                  {'d', 'a', 't', 'a', 18, 0, 0, 0}})},
-        {{44100, 2, 16}, uint64_t{1} << 32,  // past the RIFF limit: RF64 in place
+        {{44100, 2, 16},
+         uint64_t{1} << 32,  // past the RIFF limit: RF64 in place
          concat({{'R', 'F', '6', '4', 0xFF, 0xFF, 0xFF, 0xFF, 'W', 'A', 'V', 'E', 'd', 's', '6', '4', 28, 0, 0, 0},
                  {0x48, 0, 0, 0, 1, 0, 0, 0},  // RIFF size 2^32 + 72
                  {0, 0, 0, 0, 1, 0, 0, 0},     // data size 2^32
                  {0, 0, 0, 0x40, 0, 0, 0, 0},  // 2^30 frames
                  {0, 0, 0, 0},                 // no table
-                 kStereo16At44100, {'d', 'a', 't', 'a', 0xFF, 0xFF, 0xFF, 0xFF}})},
+                 kStereo16At44100,
+                 {'d', 'a', 't', 'a', 0xFF, 0xFF, 0xFF, 0xFF}})},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.format.channels);
@@ -105,11 +112,13 @@ TEST(WaveHeader, OneBadFieldIsNeverComplete) {
         {plain, 1000, [](Bytes& b, uint64_t&) { put(b, 58, 0, 2); }, WaveStatus::NotWave, "zero channels"},
         {plain, 1000, [](Bytes& b, uint64_t&) { b[50] = 'x'; }, WaveStatus::NotWave, "before the fmt"},
         {plain, 1000, [](Bytes& b, uint64_t&) { b[75] = 'x'; }, WaveStatus::Incomplete, "no data chunk"},
-        {plain, 1000, [](Bytes& b, uint64_t&) { put(b, 16, 0xFFFFFFF0u); }, WaveStatus::Incomplete, "JUNK chunk claims"},
+        {plain, 1000, [](Bytes& b, uint64_t&) { put(b, 16, 0xFFFFFFF0u); }, WaveStatus::Incomplete,
+         "JUNK chunk claims"},
         {mono8, 3, [](Bytes& b, uint64_t& n) { put(b, 4, 75), --n; }, WaveStatus::Incomplete, "pad byte"},
         {wide, 180, [](Bytes& b, uint64_t&) { put(b, 52, 16); }, WaveStatus::NotWave, "too small"},
         {plain, big, [](Bytes& b, uint64_t&) { put(b, 20, UINT64_MAX, 8); }, WaveStatus::NotWave, "out of range"},
-        {plain, big, [](Bytes& b, uint64_t&) { put(b, 28, UINT64_MAX - 3, 8); }, WaveStatus::Incomplete, "data chunk claims"},
+        {plain, big, [](Bytes& b, uint64_t&) { put(b, 28, UINT64_MAX - 3, 8); }, WaveStatus::Incomplete,
+         "data chunk claims"},
         {plain, big, [](Bytes& b, uint64_t&) { b[12] = 'J'; }, WaveStatus::NotWave, "ds64"},
         {plain, 1000, [](Bytes& b, uint64_t&) { b.resize(60); }, WaveStatus::NotWave, "past the header"},
         {plain, 0, [](Bytes&, uint64_t& n) { n = 11; }, WaveStatus::NotWave, "too short"},

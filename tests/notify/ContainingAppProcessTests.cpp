@@ -111,15 +111,21 @@ TEST_F(ContainingAppProcess, ExitStatuses) {
         std::string says;  // on standard output or error
         Args posts = {};   // posted once the app listens
     } cases[] = {
-        {{CONTAINING_APP, "--container-root", root, "--json", "--count", "1"}, 0,
-         R"("recording":{"status":"missing","error":"no recording at )", {kEnd}},
+        {{CONTAINING_APP, "--container-root", root, "--json", "--count", "1"},
+         0,
+         R"("recording":{"status":"missing","error":"no recording at )",
+         {kEnd}},
         {{CONTAINING_APP, "--keeep", "x"}, 2, "unknown option --keeep (did you mean --keep?)"},
         {{CONTAINING_APP, "--count", " 5"}, 2, "--count: must be a whole number from 1 to 1000000000, not \" 5\""},
         {{CONTAINING_APP, "--timeout", "0x10"}, 2, "--timeout: must be a number above 0"},
         {{CONTAINING_APP, "--timeout", "0.2"}, 3, "no signal within 0.2 s"},
-        {{"/usr/bin/env", "DBUS_SESSION_BUS_ADDRESS=unix:path=/dev/null", CONTAINING_APP}, 4, "there is no session bus"},
+        {{"/usr/bin/env", "DBUS_SESSION_BUS_ADDRESS=unix:path=/dev/null", CONTAINING_APP},
+         4,
+         "there is no session bus"},
         {{"/bin/sh", "-c", toFull, CONTAINING_APP, "--help"}, 6, "cannot write to standard output: No space left"},
-        {{"/bin/sh", "-c", toFull, CONTAINING_APP, "--count", "1"}, 6, "cannot write to standard output: No space",
+        {{"/bin/sh", "-c", toFull, CONTAINING_APP, "--count", "1"},
+         6,
+         "cannot write to standard output: No space",
          {kEnd}},
     };
     for (const auto& c : cases) {

@@ -129,8 +129,9 @@ struct StoppedDaemonRun {
 void PrintTo(const StoppedDaemonRun& run, std::ostream* out) { *out << run.name; }
 
 const std::string kQueued = "notify: the session bus did not take a post within 100 ms; it stays queued\n";
-const std::string kNoBus = ", so signals reach observers in this process only; a desktop session has one, or run the "
-                           "program inside dbus-run-session\n";
+const std::string kNoBus =
+    ", so signals reach observers in this process only; a desktop session has one, or run the "
+    "program inside dbus-run-session\n";
 const std::string kUndelivered =
     "broadcast-extension: error: 2 signals (com.sorvane.recordBroadcastStart, com.sorvane.recordBroadcastEnd) "
     "could not be delivered: the session bus daemon did not take them within 1 s\n";
@@ -174,23 +175,45 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, BusDaemonOfTheHost,
     testing::Values(
         // Past sd-bus's 25 s timeout for the handshake's answer.
-        StoppedDaemonRun{"ThirtySecondBroadcast", {}, {"--realtime", "--duration", "30"}, StoppedDaemonRun::Never, 0,
-                         "", true},
-        StoppedDaemonRun{"StoppedThroughout", {}, {"--duration", "1"}, StoppedDaemonRun::Throughout, 9,
-                         kQueued + kUndelivered, false},
-        StoppedDaemonRun{"StoppedThroughoutQuiet", {}, {"--duration", "1", "--quiet"}, StoppedDaemonRun::Throughout, 9,
-                         kUndelivered, false},
-        StoppedDaemonRun{"StoppedMidBroadcastUntilItHasEnded", {}, {"--realtime", "--duration", "1"},
-                         StoppedDaemonRun::FromTheStartSignalUntilItHasEnded, 0, "", true},
-        StoppedDaemonRun{"NoSessionBus", {"-u", "DBUS_SESSION_BUS_ADDRESS", "-u", "XDG_RUNTIME_DIR"}, {"--duration", "1"},
-                         StoppedDaemonRun::Never, 0,
-                         "notify: there is no session bus (neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set)" +
-                             kNoBus,
+        StoppedDaemonRun{
+            "ThirtySecondBroadcast", {}, {"--realtime", "--duration", "30"}, StoppedDaemonRun::Never, 0, "", true},
+        StoppedDaemonRun{"StoppedThroughout",
+                         {},
+                         {"--duration", "1"},
+                         StoppedDaemonRun::Throughout,
+                         9,
+                         kQueued + kUndelivered,
                          false},
-        StoppedDaemonRun{"NobodyListening", {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"}, {"--duration", "1"},
-                         StoppedDaemonRun::Never, 0,
+        StoppedDaemonRun{"StoppedThroughoutQuiet",
+                         {},
+                         {"--duration", "1", "--quiet"},
+                         StoppedDaemonRun::Throughout,
+                         9,
+                         kUndelivered,
+                         false},
+        StoppedDaemonRun{"StoppedMidBroadcastUntilItHasEnded",
+                         {},
+                         {"--realtime", "--duration", "1"},
+                         StoppedDaemonRun::FromTheStartSignalUntilItHasEnded,
+                         0,
+                         "",
+                         true},
+        StoppedDaemonRun{
+            "NoSessionBus",
+            {"-u", "DBUS_SESSION_BUS_ADDRESS", "-u", "XDG_RUNTIME_DIR"},
+            {"--duration", "1"},
+            StoppedDaemonRun::Never,
+            0,
+            "notify: there is no session bus (neither DBUS_SESSION_BUS_ADDRESS nor XDG_RUNTIME_DIR is set)" + kNoBus,
+            false},
+        StoppedDaemonRun{"NobodyListening",
+                         {"DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus"},
+                         {"--duration", "1"},
+                         StoppedDaemonRun::Never,
+                         0,
                          "notify: there is no session bus (nothing answers at \"unix:path=/nonexistent/bus\": No such "
-                         "file or directory)" + kNoBus,
+                         "file or directory)" +
+                             kNoBus,
                          false}),
     [](const auto& p) { return std::string(p.param.name); });
 

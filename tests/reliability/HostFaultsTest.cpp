@@ -2,9 +2,8 @@
 // limits and full disks, unusable folders and planted links. Each ends with a clear log line, loses
 // nothing already recorded and writes nothing outside the places the extension owns.
 
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sndfile.h>
 #include <sys/mount.h>
@@ -12,6 +11,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <filesystem>
@@ -37,7 +37,9 @@ public:
         for (const auto& path : {tempParent(), containerRoot(), outside()}) fs::create_directories(path);
         std::ofstream(outside() + "/keep") << "keep me";
     }
-    void TearDown() override { for (const auto& path : mounts) ::umount2(path.c_str(), MNT_DETACH); }
+    void TearDown() override {
+        for (const auto& path : mounts) ::umount2(path.c_str(), MNT_DETACH);
+    }
 
     std::string containerRoot() const { return temp / "containers"; }
     std::string tempParent() const { return temp / "tmp"; }
@@ -122,7 +124,8 @@ TEST_F(HostFaults, BroadcastsFinishingTogetherEachReportTheirOwnRecording) {
             for (const char* step : {R"({"step": "begin"})", R"({"step": "start"})", R"({"step": "finish"})"}) {
                 steps.push_back(nlohmann::json::parse(step));
                 if (step[10] == 's' && step[11] == 't')  // after "start": this program's own length
-                    steps.push_back({{"step", "stream"}, {"seconds", 0.1 * (p + 1)}, {"mic", nullptr}, {"video", nullptr}});
+                    steps.push_back(
+                        {{"step", "stream"}, {"seconds", 0.1 * (p + 1)}, {"mic", nullptr}, {"video", nullptr}});
             }
         const std::string scenario = temp / ("scenario" + std::to_string(p) + ".json");
         std::ofstream(scenario) << nlohmann::json{{"steps", steps}};
@@ -176,10 +179,12 @@ TEST_F(HostFaults, AStopSignalFinishesABroadcastWhoseSourceWaits) {
     const std::string rawBytes(reinterpret_cast<const char*>(second.data()), second.size() * sizeof(int16_t));
     for (const bool standardInput : {true, false})
         for (const int signal : {SIGINT, SIGTERM}) {
-            const std::string what = (standardInput ? "standard input, signal " : "a FIFO, signal ") + std::to_string(signal);
+            const std::string what =
+                (standardInput ? "standard input, signal " : "a FIFO, signal ") + std::to_string(signal);
             HostLaunch launch = launchWith({"--realtime", "--app-source", standardInput ? "-" : "file:" + fifo});
             if (standardInput) {  // the shell opens the FIFO as the program's standard input
-                launch.arguments.insert(launch.arguments.begin(), {"-c", "exec \"$0\" \"$@\" < " + fifo, launch.program});
+                launch.arguments.insert(launch.arguments.begin(),
+                                        {"-c", "exec \"$0\" \"$@\" < " + fifo, launch.program});
                 launch.program = "/bin/sh";
             }
             const StartedHost host = startHost(launch);
@@ -248,34 +253,43 @@ TEST_P(HostFault, EndsWithTheRightLinesAndHandOver) {
 
 const bool root = ::geteuid() == 0;
 
-INSTANTIATE_TEST_SUITE_P(Cases, HostFault, ::testing::Values(
-    Fault{"FileSizeLimitDuringRecording", 60, "File too large", nullptr, 2 * 44100,
-          [](HostFaults&, HostLaunch& l) { l.fileSizeLimit = 1 << 20; }},
-    Fault{"FullDiskDuringRecording", 60, "No space left on device", nullptr, 44100,
-          [](HostFaults& fx, HostLaunch&) { fx.mountSmall(fx.tempParent()); }},
-    Fault{"FullDiskDuringHandOver", 30, nullptr, "No space left on device", 0,
-          [](HostFaults& fx, HostLaunch&) { fx.mountSmall(fx.containerRoot()); }},
-    Fault{"ContainerReplacedByALink", 1, nullptr, "container", 0, [](HostFaults& fx, HostLaunch&) {
-        fs::create_directory_symlink(fx.outside(), fx.containerRoot() + "/group.tolvix");
-    }},
-    Fault{"UnwritableContainerRoot", 1, nullptr, "container", 0, [](HostFaults& fx, HostLaunch& l) {
-        // Permissions do not bind root: an ordinary user who may write only the temporary directory.
-        fs::permissions(fx.temp.path(), fs::perms::owner_all | fs::perms::others_exec);
-        fs::permissions(fx.tempParent(), fs::perms::all | fs::perms::sticky_bit);
-        fs::permissions(fx.containerRoot(), fs::perms::owner_read | fs::perms::owner_exec);
-        l.runAsUser = root ? 65534 : -1;
-    }},
-    Fault{"TemporaryDirectoryThatIsALink", 1, "symbolic link", "symbolic link", 0,
-          [](HostFaults& fx, HostLaunch&) { fs::create_directory_symlink(fx.outside(), fx.privateTemp()); }},
-    Fault{"TemporaryDirectoryOfAnotherUser", 1, "another user", "another user", 0, [](HostFaults& fx, HostLaunch&) {
-        fs::create_directories(fx.privateTemp());
-        if (!root || ::chown(fx.privateTemp().c_str(), 65534, 65534) != 0) GTEST_SKIP() << "needs root";
-    }},
-    Fault{"LinkPlantedAtTheTemporaryRecording", 1, nullptr, nullptr, 44100, [](HostFaults& fx, HostLaunch&) {
-        fs::create_directories(fx.privateTemp());
-        fs::permissions(fx.privateTemp(), fs::perms::owner_all);
-        fs::create_symlink(fx.outside() + "/keep", fx.privateTemp() + "/tempfile.wav");
-    }}),
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostFault,
+    ::testing::Values(Fault{"FileSizeLimitDuringRecording", 60, "File too large", nullptr, 2 * 44100,
+                            [](HostFaults&, HostLaunch& l) { l.fileSizeLimit = 1 << 20; }},
+                      Fault{"FullDiskDuringRecording", 60, "No space left on device", nullptr, 44100,
+                            [](HostFaults& fx, HostLaunch&) { fx.mountSmall(fx.tempParent()); }},
+                      Fault{"FullDiskDuringHandOver", 30, nullptr, "No space left on device", 0,
+                            [](HostFaults& fx, HostLaunch&) { fx.mountSmall(fx.containerRoot()); }},
+                      Fault{"ContainerReplacedByALink", 1, nullptr, "container", 0,
+                            [](HostFaults& fx, HostLaunch&) {
+                                fs::create_directory_symlink(fx.outside(), fx.containerRoot() + "/group.tolvix");
+                            }},
+                      Fault{"UnwritableContainerRoot", 1, nullptr, "container", 0,
+                            [](HostFaults& fx, HostLaunch& l) {
+                                // Permissions do not bind root: an ordinary user who may write only the temporary
+                                // directory.
+                                fs::permissions(fx.temp.path(), fs::perms::owner_all | fs::perms::others_exec);
+                                fs::permissions(fx.tempParent(), fs::perms::all | fs::perms::sticky_bit);
+                                fs::permissions(fx.containerRoot(), fs::perms::owner_read | fs::perms::owner_exec);
+                                l.runAsUser = root ? 65534 : -1;
+                            }},
+                      Fault{"TemporaryDirectoryThatIsALink", 1, "symbolic link", "symbolic link", 0,
+                            [](HostFaults& fx, HostLaunch&) {
+                                fs::create_directory_symlink(fx.outside(), fx.privateTemp());
+                            }},
+                      Fault{"TemporaryDirectoryOfAnotherUser", 1, "another user", "another user", 0,
+                            [](HostFaults& fx, HostLaunch&) {
+                                fs::create_directories(fx.privateTemp());
+                                if (!root || ::chown(fx.privateTemp().c_str(), 65534, 65534) != 0)
+                                    GTEST_SKIP() << "needs root";
+                            }},
+                      Fault{"LinkPlantedAtTheTemporaryRecording", 1, nullptr, nullptr, 44100,
+                            [](HostFaults& fx, HostLaunch&) {
+                                fs::create_directories(fx.privateTemp());
+                                fs::permissions(fx.privateTemp(), fs::perms::owner_all);
+                                fs::create_symlink(fx.outside() + "/keep", fx.privateTemp() + "/tempfile.wav");
+                            }}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -29,7 +29,9 @@ using Clock = std::chrono::steady_clock;
 
 enum class Server { PulseAudio, PipeWire };
 
-bool installed(const std::string& program) { return std::system(("command -v " + program + " >/dev/null").c_str()) == 0; }
+bool installed(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null").c_str()) == 0;
+}
 
 bool listens(const std::string& socketPath) {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -50,19 +52,23 @@ protected:
         for (const char* folder : {"run", "home", "config", "state", "tmp", "groups"})
             fs::create_directories(temp / folder);
         fs::permissions(temp / "run", fs::perms::owner_all);
-        environment = {{"XDG_RUNTIME_DIR", temp / "run"}, {"HOME", temp / "home"}, {"XDG_CONFIG_HOME", temp / "config"},
-                       {"XDG_STATE_HOME", temp / "state"}, {"PIPEWIRE_RUNTIME_DIR", temp / "run"},
-                       {"PULSE_STATE_PATH", temp / "state"}, {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + temp / "run/bus"},
+        environment = {{"XDG_RUNTIME_DIR", temp / "run"},
+                       {"HOME", temp / "home"},
+                       {"XDG_CONFIG_HOME", temp / "config"},
+                       {"XDG_STATE_HOME", temp / "state"},
+                       {"PIPEWIRE_RUNTIME_DIR", temp / "run"},
+                       {"PULSE_STATE_PATH", temp / "state"},
+                       {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + temp / "run/bus"},
                        {"PULSE_SERVER", "unix:" + temp / (pulse ? "run/native" : "run/pulse/native")}};
         if (pulse) environment.emplace_back("PULSE_RUNTIME_PATH", temp / "run");  // PipeWire's goes in run/pulse
         start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--address=unix:path=" + temp / "run/bus"});
         for (int i = 0; i < 100 && !listens(temp / "run/bus"); ++i) std::this_thread::sleep_for(20ms);
         if (pulse) {
-            std::ofstream(temp / "server.pa") << "load-module module-native-protocol-unix auth-anonymous=1 socket="
-                                              << temp / "run/native"
-                                              << "\nload-module module-null-sink sink_name=apps rate=44100 channels=2\n";
-            start("pulseaudio", {"--daemonize=no", "--exit-idle-time=-1", "-n", "-F", temp / "server.pa",
-                                 "--log-level=error"});
+            std::ofstream(temp / "server.pa")
+                << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << temp / "run/native"
+                << "\nload-module module-null-sink sink_name=apps rate=44100 channels=2\n";
+            start("pulseaudio",
+                  {"--daemonize=no", "--exit-idle-time=-1", "-n", "-F", temp / "server.pa", "--log-level=error"});
         } else {
             start("pipewire", {});  // its session manager gives up when it finds no PipeWire yet
             for (int i = 0; i < 100 && !listens(temp / "run/pipewire-0"); ++i) std::this_thread::sleep_for(20ms);
@@ -84,24 +90,28 @@ protected:
     }
 
     void start(const std::string& program, std::vector<std::string> arguments) {
-        children.push_back(startHost({.arguments = std::move(arguments), .program = program, .environment = environment}));
+        children.push_back(
+            startHost({.arguments = std::move(arguments), .program = program, .environment = environment}));
     }
     // The server's own process (what crashes or freezes).
     pid_t serverPid() const { return children.back().pid; }
     bool pactl(std::vector<std::string> arguments, std::string* output = nullptr) const {
-        const HostRun run = runHost({.arguments = std::move(arguments), .program = "pactl", .environment = environment});
+        const HostRun run =
+            runHost({.arguments = std::move(arguments), .program = "pactl", .environment = environment});
         if (output != nullptr) *output = run.standardOutput;
         return run.exitStatus == 0;
     }
     // A sound file made by sox from its synth `effects`, 44.1 kHz.
     std::string sound(const std::string& name, int channels, std::vector<std::string> effects) const {
-        std::vector<std::string> arguments{"-n", "-r", "44100", "-c", std::to_string(channels), "-b", "16", temp / name};
+        std::vector<std::string> arguments{"-n", "-r", "44100",    "-c", std::to_string(channels),
+                                           "-b", "16", temp / name};
         arguments.insert(arguments.end(), effects.begin(), effects.end());
         EXPECT_EQ(runHost({.arguments = arguments, .program = "sox"}).exitStatus, 0);
         return temp / name;
     }
     StartedHost play(const std::string& file, const std::string& client, const std::string& sink = "apps") const {
-        return startHost({.arguments = {"-d", sink, "--client-name=" + client, file}, .program = "paplay",
+        return startHost({.arguments = {"-d", sink, "--client-name=" + client, file},
+                          .program = "paplay",
                           .environment = environment});
     }
     // The host recording into a container root of its own, `name`.
@@ -202,8 +212,8 @@ bool playsPausesPlays(const std::string& timeline, size_t tenths) {
 
 TEST_P(Live, AnAppThatPlaysAgainIsRecordedBothTimesOnTheWallClock) {
     const std::string tone = sound("440.wav", 2, {"synth", "2", "sine", "440", "gain", "-6"});
-    StartedHost recorder = startHost(host("again", {"--app-source", "apps:alpha", "--mic-source", "none",
-                                                    "--duration", "8", "--quiet"}));
+    StartedHost recorder =
+        startHost(host("again", {"--app-source", "apps:alpha", "--mic-source", "none", "--duration", "8", "--quiet"}));
     std::this_thread::sleep_for(1s);
     finishHost(play(tone, "alpha"));  // a new stream, a new index, each time
     std::this_thread::sleep_for(2s);
@@ -213,8 +223,7 @@ TEST_P(Live, AnAppThatPlaysAgainIsRecordedBothTimesOnTheWallClock) {
     const Recording r = readRecording(recording("again"));
     EXPECT_EQ(r.info.frames, 8 * 44100);
     const std::string timeline = toneTimeline(r, 440);
-    EXPECT_TRUE(playsPausesPlays(timeline, 15))
-        << "two 2 s parts, 2 s of silence between: " << timeline;
+    EXPECT_TRUE(playsPausesPlays(timeline, 15)) << "two 2 s parts, 2 s of silence between: " << timeline;
 }
 
 // The JSON lines of `text`.
@@ -229,11 +238,13 @@ std::vector<nlohmann::json> jsonLines(const std::string& text) {
 TEST_P(Live, FollowRecordsABroadcastForEachTimeTheAppPlays) {
     if (!installed(CONTAINING_APP)) GTEST_SKIP() << "no containing-app";
     const std::string tone = sound("440.wav", 2, {"synth", "2", "sine", "440", "gain", "-6"});
-    StartedHost app = startHost({.arguments = {"--container-root", temp / "groups/follow", "--keep", temp / "kept",
-                                               "--json"},
-                                 .program = CONTAINING_APP, .environment = environment});
+    StartedHost app =
+        startHost({.arguments = {"--container-root", temp / "groups/follow", "--keep", temp / "kept", "--json"},
+                   .program = CONTAINING_APP,
+                   .environment = environment});
     std::this_thread::sleep_for(500ms);
-    StartedHost follower = startHost(host("follow", {"--follow", "--app-source", "apps:alpha", "--idle", "1", "--json"}));
+    StartedHost follower =
+        startHost(host("follow", {"--follow", "--app-source", "apps:alpha", "--idle", "1", "--json"}));
     std::this_thread::sleep_for(1500ms);
     StartedHost first = play(tone, "alpha");
     std::this_thread::sleep_for(1s);
@@ -268,11 +279,13 @@ TEST_P(Live, FollowRecordsABroadcastForEachTimeTheAppPlays) {
 TEST_P(Live, AStopEndsTheRecordingWhereTheServerHadCapturedItAndNoMicrophoneIsOpened) {
     ASSERT_TRUE(pactl({"load-module", "module-remap-source", "master=apps.monitor", "source_name=mic"}));
     ASSERT_TRUE(pactl({"set-default-source", "mic"}));
-    const std::string burst =
-        sound("burst.wav", 2, {"synth", "0.2", "whitenoise", "gain", "-3", ":", "synth", "5", "sine", "440", "gain", "-20"});
-    StartedHost reference = startHost({.arguments = {"-d", "apps.monitor", "--latency-msec=20", "--format=s16le",
-                                                     "--rate=44100", "--channels=2", "--file-format=wav", temp / "ref.wav"},
-                                       .program = "parec", .environment = environment});
+    const std::string burst = sound(
+        "burst.wav", 2, {"synth", "0.2", "whitenoise", "gain", "-3", ":", "synth", "5", "sine", "440", "gain", "-20"});
+    StartedHost reference =
+        startHost({.arguments = {"-d", "apps.monitor", "--latency-msec=20", "--format=s16le", "--rate=44100",
+                                 "--channels=2", "--file-format=wav", temp / "ref.wav"},
+                   .program = "parec",
+                   .environment = environment});
     StartedHost recorder = startHost(host("stop", {"--live", "--app-format", "s16le", "--quiet"}));
     std::this_thread::sleep_for(2500ms);
     StartedHost player = play(burst, "player");
@@ -294,7 +307,9 @@ TEST_P(Live, AStopEndsTheRecordingWhereTheServerHadCapturedItAndNoMicrophoneIsOp
     for (std::string line; std::getline(lines, line);)
         EXPECT_NE(line.substr(line.find('\t') + 1, micIndex.size() + 1), micIndex + "\t") << "--live opened " << line;
     const Recording ours = readRecording(recording("stop")), theirs = readRecording(temp / "ref.wav");
-    const auto tail = [](const Recording& r) { return (r.info.frames - static_cast<double>(firstLoud(r, 0.3))) / 44100; };
+    const auto tail = [](const Recording& r) {
+        return (r.info.frames - static_cast<double>(firstLoud(r, 0.3))) / 44100;
+    };
     ASSERT_LT(firstLoud(theirs, 0.3), static_cast<size_t>(theirs.info.frames)) << "the reference holds the burst";
     EXPECT_NEAR(tail(ours), tail(theirs), 0.05) << "seconds after the burst at which each recording ends";
 }
@@ -307,8 +322,8 @@ TEST_P(Live, EverySpeakerLandsInTheSlotItsMaskNames) {
     std::vector<StartedHost> recorders;
     for (const auto& [sink, map] : layouts) {
         const std::string channels = std::to_string(std::count(map.begin(), map.end(), ',') + 1);
-        ASSERT_TRUE(pactl({"load-module", "module-null-sink", "sink_name=" + sink, "channels=" + channels,
-                           "channel_map=" + map}));
+        ASSERT_TRUE(pactl(
+            {"load-module", "module-null-sink", "sink_name=" + sink, "channels=" + channels, "channel_map=" + map}));
         recorders.push_back(startHost(host(sink, {"--app-source", "pulse:" + sink + ".monitor", "--app-channels",
                                                   channels, "--mic-source", "none", "--duration", "6", "--quiet"})));
     }
@@ -337,10 +352,11 @@ TEST_P(Live, EverySpeakerLandsInTheSlotItsMaskNames) {
 TEST_P(Live, ASourceThatDeliversNothingEndsOnTimeCountsTheLossAndStopsAtOnce) {
     struct Case {
         std::string name;
-        bool suspend;   // the sink, before the broadcast (PulseAudio; PipeWire ignores it)
-        bool stopped;   // Ctrl-C while nothing arrives
+        bool suspend;  // the sink, before the broadcast (PulseAudio; PipeWire ignores it)
+        bool stopped;  // Ctrl-C while nothing arrives
     };
-    for (const Case& c : {Case{"frozen", false, false}, Case{"frozen-stopped", false, true}, Case{"suspended", true, false}}) {
+    for (const Case& c :
+         {Case{"frozen", false, false}, Case{"frozen-stopped", false, true}, Case{"suspended", true, false}}) {
         if (c.suspend && GetParam() == Server::PipeWire) continue;
         ASSERT_TRUE(!c.suspend || pactl({"suspend-sink", "apps", "1"}));
         const auto began = Clock::now();
@@ -370,10 +386,11 @@ TEST_P(Live, ASourceThatDeliversNothingEndsOnTimeCountsTheLossAndStopsAtOnce) {
 }
 
 TEST_P(Live, AServerThatCannotRecordStopsTheHostBeforeTheExtensionSeesACall) {
-    const struct { std::string server, source, mentions; } cases[] = {
-        {temp / "nothing", "pulse", "default sink's monitor"},
-        {"", "pulse:no.such.source", "no source named \"no.such.source\""},
-        {"", "pulse:my source", "no source named \"my source\""}};
+    const struct {
+        std::string server, source, mentions;
+    } cases[] = {{temp / "nothing", "pulse", "default sink's monitor"},
+                 {"", "pulse:no.such.source", "no source named \"no.such.source\""},
+                 {"", "pulse:my source", "no source named \"my source\""}};
     for (const auto& c : cases) {
         HostLaunch launch = host("refused", {"--app-source", c.source, "--duration", "1"});
         if (!c.server.empty()) launch.environment.emplace_back("PULSE_SERVER", "unix:" + c.server);

@@ -16,7 +16,7 @@ namespace testing_support {
 
 struct HostLaunch {
     std::vector<std::string> arguments{};
-    std::string program = BROADCAST_EXTENSION_PROGRAM;  // found on PATH unless a path
+    std::string program = BROADCAST_EXTENSION_PROGRAM;               // found on PATH unless a path
     std::vector<std::pair<std::string, std::string>> environment{};  // set in the child
     long fileSizeLimit = -1;  // RLIMIT_FSIZE in bytes, SIGXFSZ at its default action; -1: none
     int runAsUser = -1;       // uid and gid to switch to (needs root); -1: stay

@@ -18,8 +18,7 @@ struct OwnedBuffer {
 };
 
 // Interleaved or planar audio from raw bytes per block, with `description`.
-inline std::unique_ptr<OwnedBuffer> makeAudioBuffer(const AudioStreamBasicDescription& description,
-                                                    CMItemCount frames,
+inline std::unique_ptr<OwnedBuffer> makeAudioBuffer(const AudioStreamBasicDescription& description, CMItemCount frames,
                                                     std::vector<std::vector<unsigned char>> blocks) {
     auto owned = std::make_unique<OwnedBuffer>();
     owned->blocks = std::move(blocks);
@@ -34,8 +33,8 @@ inline std::unique_ptr<OwnedBuffer> makeAudioBuffer(const AudioStreamBasicDescri
 }
 
 // Interleaved signed 16-bit samples in the given byte order.
-inline std::unique_ptr<OwnedBuffer> makeInt16Buffer(const std::vector<int16_t>& samples, uint32_t channels,
-                                                    double rate, bool bigEndian) {
+inline std::unique_ptr<OwnedBuffer> makeInt16Buffer(const std::vector<int16_t>& samples, uint32_t channels, double rate,
+                                                    bool bigEndian) {
     std::vector<unsigned char> bytes(samples.size() * 2);
     for (size_t i = 0; i < samples.size(); ++i) {
         const auto u = static_cast<uint16_t>(samples[i]);
@@ -48,8 +47,7 @@ inline std::unique_ptr<OwnedBuffer> makeInt16Buffer(const std::vector<int16_t>& 
 }
 
 // Interleaved native-endian 32-bit float samples.
-inline std::unique_ptr<OwnedBuffer> makeFloatBuffer(const std::vector<float>& samples, uint32_t channels,
-                                                    double rate) {
+inline std::unique_ptr<OwnedBuffer> makeFloatBuffer(const std::vector<float>& samples, uint32_t channels, double rate) {
     std::vector<unsigned char> bytes(samples.size() * 4);
     std::memcpy(bytes.data(), samples.data(), bytes.size());
     return makeAudioBuffer(makeLinearPCMDescription(rate, channels, 32, kAudioFormatFlagIsFloat),

@@ -9,16 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "platform/pcm/SampleCodecs.h"
 #include "platform/media/wave/WaveFileReader.h"
 #include "platform/media/wave/WaveFileWriter.h"
+#include "platform/pcm/SampleCodecs.h"
 
 namespace testing_support {
 
 // Writes interleaved whole frames as a complete file.
 inline bool writeWave(const std::string& path, const media::WaveFormat& format, const std::vector<int32_t>& samples) {
     pcm::SampleEncoding stored{format.bitsPerSample == 8 ? pcm::SampleKind::UnsignedInt : pcm::SampleKind::SignedInt,
-                              static_cast<uint8_t>(format.bitsPerSample / 8), static_cast<uint8_t>(format.bitsPerSample)};
+                               static_cast<uint8_t>(format.bitsPerSample / 8),
+                               static_cast<uint8_t>(format.bitsPerSample)};
     const auto encode = pcm::codecFor(stored).encodeInt;
     media::WaveFileWriter writer(std::make_unique<media::FileDescriptorSink>(
         ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)));
@@ -48,7 +49,8 @@ inline WaveReadBack readWave(const std::string& path) {
     media::wave::WaveFileReader file(path);
     WaveReadBack r{file.status(), file.description(), {}, {}};
     std::vector<int32_t> block(std::max<size_t>(4096, r.description.channels));
-    for (size_t n; (n = file.readSamples(block)) > 0;) r.samples.insert(r.samples.end(), block.begin(), block.begin() + n);
+    for (size_t n; (n = file.readSamples(block)) > 0;)
+        r.samples.insert(r.samples.end(), block.begin(), block.begin() + n);
     for (const int32_t s : r.samples) r.reals.push_back(s * 0x1p-31);
     return r;
 }

@@ -19,15 +19,24 @@ using testing_support::makeInt16Buffer;
 // container becomes unavailable (its group no longer entitled), so the copy
 // fails. Then the signals as BroadcastFixture records them, and the frames of
 // the shared recording at the end (0: none).
-struct Calls { const char *name, *calls, *signals; long frames; };
+struct Calls {
+    const char *name, *calls, *signals;
+    long frames;
+};
 
 class Lifecycle : public BroadcastFixture, public ::testing::WithParamInterface<Calls> {};
 
 TEST_P(Lifecycle, HandsOverTheRightRecordingOrNone) {
     const auto audio = makeInt16Buffer(std::vector<int16_t>(256, 1000), 2, 48000, true);
-    const std::map<char, RPSampleBufferType> types{{'A', RPSampleBufferTypeAudioApp}, {'V', RPSampleBufferTypeVideo},
-        {'M', RPSampleBufferTypeAudioMic}, {'0', 0}, {'4', 4}, {'-', -1}, {'<', INT64_MIN}, {'>', INT64_MAX},
-        {'X', RPSampleBufferTypeAudioApp + (int64_t{1} << 32)}};
+    const std::map<char, RPSampleBufferType> types{{'A', RPSampleBufferTypeAudioApp},
+                                                   {'V', RPSampleBufferTypeVideo},
+                                                   {'M', RPSampleBufferTypeAudioMic},
+                                                   {'0', 0},
+                                                   {'4', 4},
+                                                   {'-', -1},
+                                                   {'<', INT64_MIN},
+                                                   {'>', INT64_MAX},
+                                                   {'X', RPSampleBufferTypeAudioApp + (int64_t{1} << 32)}};
     for (const char c : std::string_view(GetParam().calls)) {
         if (types.contains(c)) handler.processSampleBuffer(audio->ref(), types.at(c));
         if (c == 'S') handler.broadcastStartedWithSetupInfo(nullptr);
@@ -45,19 +54,19 @@ TEST_P(Lifecycle, HandsOverTheRightRecordingOrNone) {
     EXPECT_EQ(recording.opened ? recording.info.frames : 0, GetParam().frames);
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, Lifecycle, ::testing::Values(
-    Calls{"AudioBetweenPauseAndResumeIsRecorded", "SPARAF", "sE", 256},
-    Calls{"EveryOtherTypeValueIsDroppedWithoutATrace", "SVM04-<>XF", "se", 0},
-    Calls{"FinishBeforeAnyStart", "F", "e", 0},
-    Calls{"BuffersBeforeTheStartAreDroppedByIt", "AASAF", "SE", 128},
-    Calls{"FinishWithoutAudioHandsOverNothingStale", "SAFSF", "sESe", 0},
-    Calls{"BuffersAfterTheFinishChangeNothing", "SAAFAF", "sEE", 256},
-    Calls{"TwoBroadcastsEachHandOverTheirOwn", "SAFSAAF", "sESE", 256},
-    Calls{"StartWithoutFinishStartsAFreshFile", "SAAASAF", "sSE", 128},
-    Calls{"TwoStartsPostTwoSignals", "SSAF", "ssE", 128},
-    Calls{"FinishWithErrorKeepsWhatWasRecorded", "SAAE", "sE", 256},
-    Calls{"AFailedCopyStillPostsTheEndSignal", "SAUF", "se", 0}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Calls, Lifecycle,
+                         ::testing::Values(Calls{"AudioBetweenPauseAndResumeIsRecorded", "SPARAF", "sE", 256},
+                                           Calls{"EveryOtherTypeValueIsDroppedWithoutATrace", "SVM04-<>XF", "se", 0},
+                                           Calls{"FinishBeforeAnyStart", "F", "e", 0},
+                                           Calls{"BuffersBeforeTheStartAreDroppedByIt", "AASAF", "SE", 128},
+                                           Calls{"FinishWithoutAudioHandsOverNothingStale", "SAFSF", "sESe", 0},
+                                           Calls{"BuffersAfterTheFinishChangeNothing", "SAAFAF", "sEE", 256},
+                                           Calls{"TwoBroadcastsEachHandOverTheirOwn", "SAFSAAF", "sESE", 256},
+                                           Calls{"StartWithoutFinishStartsAFreshFile", "SAAASAF", "sSE", 128},
+                                           Calls{"TwoStartsPostTwoSignals", "SSAF", "ssE", 128},
+                                           Calls{"FinishWithErrorKeepsWhatWasRecorded", "SAAE", "sE", 256},
+                                           Calls{"AFailedCopyStillPostsTheEndSignal", "SAUF", "se", 0}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 using ManyBroadcasts = BroadcastFixture;
 
@@ -66,7 +75,7 @@ TEST_F(ManyBroadcasts, KeepNoDescriptorsAndNoMemory) {
     const auto broadcast = [&] {
         handler.broadcastStartedWithSetupInfo(nullptr), push(*audio), handler.broadcastFinished();
     };
-    observers.clear();  // the recorded signals would grow
+    observers.clear();                          // the recorded signals would grow
     for (int i = 0; i < 100; ++i) broadcast();  // warm up caches and pools
     const auto openDescriptors = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); };
     const auto descriptors = openDescriptors();

@@ -31,10 +31,15 @@ TEST_F(PushAllocation, NothingIsAllocatedPerBufferInAnyState) {
         SCOPED_TRACE(c.name);
         platform::setTemporaryDirectoryParent(c.writerCanBeMade ? temp.path() : temp / "missing");
         BManager::startBroadcast();
-        const auto pushEach = [&] { for (const OwnedBuffer* b : c.buffers) BManager::pushAudioSampleBuffer(b->ref()); };
+        const auto pushEach = [&] {
+            for (const OwnedBuffer* b : c.buffers) BManager::pushAudioSampleBuffer(b->ref());
+        };
         pushEach();  // set-up, and the first of each kind
         ASSERT_EQ(writer != nullptr, c.writerCanBeMade);
-        if (c.finished) { BManager::endBroadcast(); pushEach(); }
+        if (c.finished) {
+            BManager::endBroadcast();
+            pushEach();
+        }
         const uint64_t before = testing_support::allocationCount();
         for (int i = 0; i < 500; ++i) pushEach();
         EXPECT_EQ(testing_support::allocationCount() - before, 0u);

@@ -21,7 +21,12 @@ using testing_support::makeInt16Buffer;
 
 // Integer, little-endian, interleaved PCM at the source's depth and channels, and its rate
 // truncated toward zero (0, which no input accepts, when it cannot be truncated safely).
-struct Source { double rate; uint32_t channels, bits; AudioFormatFlags flags; uint64_t settingsRate; };
+struct Source {
+    double rate;
+    uint32_t channels, bits;
+    AudioFormatFlags flags;
+    uint64_t settingsRate;
+};
 
 class OutputSettings : public ::testing::TestWithParam<Source> {};
 
@@ -40,16 +45,18 @@ TEST_P(OutputSettings, SevenEntriesInOrderWithTheirNumberTypes) {
               expected);
 }
 
-constexpr AudioFormatFlags kInt = kAudioFormatFlagIsSignedInteger,
-                           kFloatBigPlanar = kAudioFormatFlagIsFloat | kAudioFormatFlagIsBigEndian |
-                                             kAudioFormatFlagIsNonInterleaved;
+constexpr AudioFormatFlags kInt = kAudioFormatFlagIsSignedInteger, kFloatBigPlanar = kAudioFormatFlagIsFloat |
+                                                                                     kAudioFormatFlagIsBigEndian |
+                                                                                     kAudioFormatFlagIsNonInterleaved;
 
-INSTANTIATE_TEST_SUITE_P(Sources, OutputSettings, ::testing::Values(
-    Source{48000, 2, 16, kInt, 48000}, Source{44100, 1, 24, kInt, 44100}, Source{22050.5, 2, 8, kInt, 22050},
-    Source{22050.999, 2, 16, kInt, 22050}, Source{1, 2, 16, kInt, 1}, Source{44100, 2, 32, kFloatBigPlanar, 44100},
-    Source{NAN, 2, 16, kInt, 0}, Source{INFINITY, 2, 16, kInt, 0}, Source{-INFINITY, 2, 16, kInt, 0},
-    Source{-44100, 2, 16, kInt, 0}, Source{0.99, 2, 16, kInt, 0}, Source{1e19, 2, 16, kInt, 0},
-    Source{1e300, 2, 16, kInt, 0}));
+INSTANTIATE_TEST_SUITE_P(Sources, OutputSettings,
+                         ::testing::Values(Source{48000, 2, 16, kInt, 48000}, Source{44100, 1, 24, kInt, 44100},
+                                           Source{22050.5, 2, 8, kInt, 22050}, Source{22050.999, 2, 16, kInt, 22050},
+                                           Source{1, 2, 16, kInt, 1}, Source{44100, 2, 32, kFloatBigPlanar, 44100},
+                                           Source{NAN, 2, 16, kInt, 0}, Source{INFINITY, 2, 16, kInt, 0},
+                                           Source{-INFINITY, 2, 16, kInt, 0}, Source{-44100, 2, 16, kInt, 0},
+                                           Source{0.99, 2, 16, kInt, 0}, Source{1e19, 2, 16, kInt, 0},
+                                           Source{1e300, 2, 16, kInt, 0}));
 
 class Recorder : public BroadcastFixture {};
 
@@ -58,8 +65,8 @@ class Recorder : public BroadcastFixture {};
 TEST_F(Recorder, FloatSourceBecomesThirtyTwoBitIntegerScaledRoundedAndSaturated) {
     const std::vector<float> pattern{0.0f,  0.5f,  -0.5f,   1.0f,     -1.0f,   1.5f,
                                      -1.5f, 0.25f, 1.7e-9f, -1.7e-9f, 2.6e-9f, 1e-9f};
-    const std::vector<int32_t> expected{0,          1 << 30,    -(1 << 30), INT32_MAX, INT32_MIN, INT32_MAX,
-                                        INT32_MIN, 1 << 29,    4,          -4,         6,         2};
+    const std::vector<int32_t> expected{0,         1 << 30, -(1 << 30), INT32_MAX, INT32_MIN, INT32_MAX,
+                                        INT32_MIN, 1 << 29, 4,          -4,        6,         2};
     std::vector<float> samples;
     while (samples.size() < 2048) samples.insert(samples.end(), pattern.begin(), pattern.end());
     handler.broadcastStartedWithSetupInfo(nullptr);
@@ -83,9 +90,9 @@ TEST_F(Recorder, WriterCreationErrorIsLoggedOncePerBroadcastWithItsReason) {
     fs::create_directory_symlink(temp / "victim", temp / ("linked/broadcast-extension-" + std::to_string(::geteuid())));
     const auto float64 = testing_support::makeAudioBuffer(
         makeLinearPCMDescription(48000, 2, 64, kAudioFormatFlagIsFloat), 10, {std::vector<unsigned char>(160)});
-    for (const auto& [parent, reason] : {std::pair{temp / "file", "Not a directory"},
-                                         std::pair{temp / "linked", "symbolic link"},
-                                         std::pair{temp / std::string(300, 'x'), "File name too long"}}) {
+    for (const auto& [parent, reason] :
+         {std::pair{temp / "file", "Not a directory"}, std::pair{temp / "linked", "symbolic link"},
+          std::pair{temp / std::string(300, 'x'), "File name too long"}}) {
         log.clear();
         platform::setTemporaryDirectoryParent(parent);
         handler.broadcastStartedWithSetupInfo(nullptr);
@@ -102,7 +109,11 @@ TEST_F(Recorder, WriterCreationErrorIsLoggedOncePerBroadcastWithItsReason) {
 // Buffers that cannot set up a recording (rates: see OutputSettings): no input, one "errb"
 // however many arrive; a good buffer later still records. "Null" and "NoAudioFormat" spoil the
 // buffer itself, the others its format.
-struct BadBuffer { std::string_view name; double rate; uint32_t channels, bits; };
+struct BadBuffer {
+    std::string_view name;
+    double rate;
+    uint32_t channels, bits;
+};
 
 class BuffersThatCannotSetUp : public BroadcastFixture, public ::testing::WithParamInterface<BadBuffer> {};
 
@@ -123,12 +134,14 @@ TEST_P(BuffersThatCannotSetUp, MakeNoInputAndOneLogLine) {
     EXPECT_TRUE(log[0].starts_with("errb ")) << log[0];
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, BuffersThatCannotSetUp, ::testing::Values(
-    BadBuffer{"Null", 48000, 2, 16}, BadBuffer{"NoAudioFormat", 48000, 2, 16}, BadBuffer{"RateNaN", NAN, 2, 16},
-    BadBuffer{"NoChannels", 48000, 0, 16}, BadBuffer{"AbsurdChannels", 48000, 0xFFFFFFFF, 16},
-    BadBuffer{"NoBits", 48000, 2, 0}, BadBuffer{"TwelveBits", 48000, 2, 12}, BadBuffer{"SixtyFourBits", 48000, 2, 64},
-    BadBuffer{"AbsurdBits", 48000, 2, 4096}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Formats, BuffersThatCannotSetUp,
+                         ::testing::Values(BadBuffer{"Null", 48000, 2, 16}, BadBuffer{"NoAudioFormat", 48000, 2, 16},
+                                           BadBuffer{"RateNaN", NAN, 2, 16}, BadBuffer{"NoChannels", 48000, 0, 16},
+                                           BadBuffer{"AbsurdChannels", 48000, 0xFFFFFFFF, 16},
+                                           BadBuffer{"NoBits", 48000, 2, 0}, BadBuffer{"TwelveBits", 48000, 2, 12},
+                                           BadBuffer{"SixtyFourBits", 48000, 2, 64},
+                                           BadBuffer{"AbsurdBits", 48000, 2, 4096}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 // A loop swaps the container with a link to another folder while the recording is handed over
 // again and again (removal, copy, signal): neither may follow the link.

@@ -13,9 +13,13 @@ const PulseLibrary& lib() { return pulseLibrary(); }
 
 size_t frameBytesOf(const pa_sample_spec& spec) {
     switch (spec.format) {
-        case PA_SAMPLE_U8: case PA_SAMPLE_ALAW: case PA_SAMPLE_ULAW: return spec.channels;
-        case PA_SAMPLE_S16LE: case PA_SAMPLE_S16BE: return 2u * spec.channels;
-        case PA_SAMPLE_S24LE: case PA_SAMPLE_S24BE: return 3u * spec.channels;
+        case PA_SAMPLE_U8:
+        case PA_SAMPLE_ALAW:
+        case PA_SAMPLE_ULAW: return spec.channels;
+        case PA_SAMPLE_S16LE:
+        case PA_SAMPLE_S16BE: return 2u * spec.channels;
+        case PA_SAMPLE_S24LE:
+        case PA_SAMPLE_S24BE: return 3u * spec.channels;
         default: return 4u * spec.channels;
     }
 }
@@ -43,8 +47,8 @@ CaptureStream::CaptureStream(PulseClient& client, const Request& request)
     pa_buffer_attr attributes;
     std::memset(&attributes, 0xff, sizeof attributes);  // the server's defaults, but for the fragments
     attributes.fragsize = static_cast<uint32_t>(request.fragmentFrames * ring_.frameBytes());
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY |
-                                                       (request.keepsPace ? PA_STREAM_START_CORKED : 0));
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | (request.keepsPace ? PA_STREAM_START_CORKED : 0));
     if (pa.pa_stream_connect_record(stream_, request.device.c_str(), &attributes, flags) < 0) {
         pa.pa_stream_unref(stream_);
         stream_ = nullptr;
@@ -121,7 +125,8 @@ void CaptureStream::requestLatency() {
                 self.latencyFrames_ = 0;
                 return;
             }
-            self.latencyFrames_ = negative != 0 ? 0 : static_cast<uint64_t>(static_cast<double>(usec) * self.rate_ / 1e6);
+            self.latencyFrames_ =
+                negative != 0 ? 0 : static_cast<uint64_t>(static_cast<double>(usec) * self.rate_ / 1e6);
         },
         this);
     if (operation == nullptr) {

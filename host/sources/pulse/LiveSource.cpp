@@ -52,15 +52,24 @@ pa_sample_format_t serverFormat(const pcm::SampleEncoding& layout) {
 // mask's speakers, auxiliary channels.
 pa_channel_map waveOrder(uint32_t channels) {
     static constexpr pa_channel_position_t kSpeakers[] = {
-        PA_CHANNEL_POSITION_FRONT_LEFT,         PA_CHANNEL_POSITION_FRONT_RIGHT,
-        PA_CHANNEL_POSITION_FRONT_CENTER,       PA_CHANNEL_POSITION_LFE,
-        PA_CHANNEL_POSITION_REAR_LEFT,          PA_CHANNEL_POSITION_REAR_RIGHT,
-        PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER, PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
-        PA_CHANNEL_POSITION_REAR_CENTER,        PA_CHANNEL_POSITION_SIDE_LEFT,
-        PA_CHANNEL_POSITION_SIDE_RIGHT,         PA_CHANNEL_POSITION_TOP_CENTER,
-        PA_CHANNEL_POSITION_TOP_FRONT_LEFT,     PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
-        PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,    PA_CHANNEL_POSITION_TOP_REAR_LEFT,
-        PA_CHANNEL_POSITION_TOP_REAR_CENTER,    PA_CHANNEL_POSITION_TOP_REAR_RIGHT,
+        PA_CHANNEL_POSITION_FRONT_LEFT,
+        PA_CHANNEL_POSITION_FRONT_RIGHT,
+        PA_CHANNEL_POSITION_FRONT_CENTER,
+        PA_CHANNEL_POSITION_LFE,
+        PA_CHANNEL_POSITION_REAR_LEFT,
+        PA_CHANNEL_POSITION_REAR_RIGHT,
+        PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER,
+        PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER,
+        PA_CHANNEL_POSITION_REAR_CENTER,
+        PA_CHANNEL_POSITION_SIDE_LEFT,
+        PA_CHANNEL_POSITION_SIDE_RIGHT,
+        PA_CHANNEL_POSITION_TOP_CENTER,
+        PA_CHANNEL_POSITION_TOP_FRONT_LEFT,
+        PA_CHANNEL_POSITION_TOP_FRONT_CENTER,
+        PA_CHANNEL_POSITION_TOP_FRONT_RIGHT,
+        PA_CHANNEL_POSITION_TOP_REAR_LEFT,
+        PA_CHANNEL_POSITION_TOP_REAR_CENTER,
+        PA_CHANNEL_POSITION_TOP_REAR_RIGHT,
     };
     pa_channel_map map{};
     map.channels = static_cast<uint8_t>(channels);
@@ -73,7 +82,8 @@ pa_channel_map waveOrder(uint32_t channels) {
     uint32_t slot = 0;
     for (uint32_t bit = 0; bit < 18 && slot < channels; ++bit)
         if ((mask & (1u << bit)) != 0) map.map[slot++] = kSpeakers[bit];
-    for (uint32_t aux = 0; slot < channels; ++aux) map.map[slot++] = static_cast<pa_channel_position_t>(PA_CHANNEL_POSITION_AUX0 + aux);
+    for (uint32_t aux = 0; slot < channels; ++aux)
+        map.map[slot++] = static_cast<pa_channel_position_t>(PA_CHANNEL_POSITION_AUX0 + aux);
     return map;
 }
 
@@ -86,7 +96,10 @@ std::string describeDevice(const SourceDescription& described, SourceRole role) 
 }  // namespace
 
 LiveSource::LiveSource(const SourceDescription& described, const AudioEncoding& encoding, const SourceContext& context)
-    : described_(described), encoding_(encoding), stop_(context.stop), idleSeconds_(context.followIdleSeconds),
+    : described_(described),
+      encoding_(encoding),
+      stop_(context.stop),
+      idleSeconds_(context.followIdleSeconds),
       label_(describeDevice(described, context.role)) {
     if (encoding.sampleRate != std::floor(encoding.sampleRate) || encoding.sampleRate < kLowestRate)
         throw HostError(ExitCode::Usage, "the sound server records at whole rates of " + std::to_string(kLowestRate) +
@@ -187,8 +200,8 @@ void LiveSource::examinePlayback(uint32_t index) {
     const auto capture =
         std::find_if(captures_.begin(), captures_.end(), [&](const Capture& c) { return c.playback == index; });
     const std::optional<PlaybackFacts> playback = client_->playback(index);
-    const bool wanted = playback && appSelectionMatches(described_, *playback) &&
-                        playback->monitorSource != PA_INVALID_INDEX;
+    const bool wanted =
+        playback && appSelectionMatches(described_, *playback) && playback->monitorSource != PA_INVALID_INDEX;
     if (capture != captures_.end()) {
         if (wanted && capture->monitorSource == playback->monitorSource && !capture->stream->ended()) return;
         captures_.erase(capture);  // gone, no longer chosen, or moved to another sink
@@ -206,11 +219,14 @@ void LiveSource::pump(Clock::time_point until) {
     for (Capture& capture : captures_) {
         takeLosses(capture);
         if (capture.stream->takeMoved())
-            warn("the sound server moved the recording of " + label_ + " to another source; what it lost meanwhile "
+            warn("the sound server moved the recording of " + label_ +
+                 " to another source; what it lost meanwhile "
                  "is counted");
         if (!capture.stream->ended()) continue;
-        if (!mix) fail(capture.stream->endReason());
-        else if (capture.stream->frames() == 0) toExamine_.push_back(capture.playback);  // it may have moved
+        if (!mix)
+            fail(capture.stream->endReason());
+        else if (capture.stream->frames() == 0)
+            toExamine_.push_back(capture.playback);  // it may have moved
     }
     if (!mix || toExamine_.empty()) return;
     std::vector<uint32_t> indices;
@@ -274,8 +290,9 @@ Clock::time_point LiveSource::nextCheck(Clock::time_point now) const {
     const auto at = anchorTime_ + wait;
     auto next = at > now ? at : now + kFragment;
     if (mix) next = std::min(next, now + kAlignment);
-    if (idleSeconds_) next = std::min(next, lastSound_ + std::chrono::duration_cast<Clock::duration>(
-                                                             std::chrono::duration<double>(*idleSeconds_)));
+    if (idleSeconds_)
+        next = std::min(next, lastSound_ + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double>(*idleSeconds_)));
     return next;
 }
 
@@ -312,8 +329,7 @@ void LiveSource::beginDrain() {
         return std::all_of(captures_.begin(), captures_.end(),
                            [](const Capture& c) { return c.stream->latencyFrames().has_value(); });
     };
-    while (!answered() && Clock::now() < noticed + kLatencyAnswer && failure_.empty())
-        pump(noticed + kLatencyAnswer);
+    while (!answered() && Clock::now() < noticed + kLatencyAnswer && failure_.empty()) pump(noticed + kLatencyAnswer);
     const auto sinceStop = std::max(Clock::duration::zero(), Clock::now() - stop_.requestedAt());
     const auto late = static_cast<int64_t>(seconds(sinceStop) * encoding_.sampleRate);
     uint64_t latest = 0;
@@ -323,8 +339,9 @@ void LiveSource::beginDrain() {
         latest = std::max<uint64_t>(latest, static_cast<uint64_t>(std::max<int64_t>(0, pending)));
     }
     drainLeft_ = latest;
-    drainDeadline_ = noticed + std::chrono::duration_cast<Clock::duration>(
-                                   std::chrono::duration<double>(static_cast<double>(latest) / encoding_.sampleRate)) +
+    drainDeadline_ = noticed +
+                     std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>(static_cast<double>(latest) / encoding_.sampleRate)) +
                      kDrainSlack;
 }
 
@@ -375,7 +392,8 @@ size_t LiveSource::readEncoded(std::span<std::byte> out, size_t frames) {
 
 size_t LiveSource::read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) {
     if (sampleRate != encoding_.sampleRate || channels != encoding_.channels)
-        throw sourceError("a live source keeps the rate and channels it was opened with (" + encoding_.describe() + ")");
+        throw sourceError("a live source keeps the rate and channels it was opened with (" + encoding_.describe() +
+                          ")");
     const size_t chunk = std::min(scratch_.size() / frameBytes_, mixScratch_.size() / channels);
     frames = std::min({frames, out.size() / channels, chunk});
     return produce(frames, [&](size_t at, size_t count, bool silence) {

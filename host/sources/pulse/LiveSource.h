@@ -96,7 +96,7 @@ private:
     std::unique_ptr<PulseClient> client_;
     std::vector<Capture> captures_;
     std::vector<std::unique_ptr<CaptureStream>> pacers_;  // keep each sink rendering in fragments
-    std::vector<uint32_t> toExamine_;  // playback streams the server said changed
+    std::vector<uint32_t> toExamine_;                     // playback streams the server said changed
 
     uint64_t produced_ = 0;
     Clock::time_point anchorTime_;  // the wall clock's pace counts from here...

@@ -151,8 +151,10 @@ ServerFacts PulseClient::serverFacts() {
     const auto callback = [](pa_context*, const pa_server_info* info, void* data) {
         auto& a = *static_cast<Answer<ServerFacts>*>(data);
         if (info != nullptr)
-            a.facts.push_back({{}, text(info->server_name) + " " + text(info->server_version),
-                               text(info->default_sink_name), text(info->default_source_name)});
+            a.facts.push_back({{},
+                               text(info->server_name) + " " + text(info->server_version),
+                               text(info->default_sink_name),
+                               text(info->default_source_name)});
         a.done = true;
     };
     const std::string what = "the sound server " + server_ + " did not describe itself";
@@ -203,7 +205,8 @@ std::vector<PlaybackFacts> PulseClient::queryPlaybacks(std::optional<uint32_t> o
     if (answer.facts.empty()) return answer.facts;
     const std::vector<SinkFacts> all = sinks();
     for (PlaybackFacts& playback : answer.facts) {
-        const auto sink = std::find_if(all.begin(), all.end(), [&](const SinkFacts& s) { return s.index == playback.sink; });
+        const auto sink =
+            std::find_if(all.begin(), all.end(), [&](const SinkFacts& s) { return s.index == playback.sink; });
         if (sink == all.end()) continue;
         playback.sinkName = sink->name;
         playback.monitorSource = sink->monitorSource;

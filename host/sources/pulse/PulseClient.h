@@ -28,7 +28,7 @@ namespace host {
 // What the server says of itself, of a source, and of a playback stream (a
 // sink input: what one app plays).
 struct ServerFacts {
-    std::string name;  // where it was reached (its socket)
+    std::string name;     // where it was reached (its socket)
     std::string product;  // "PulseAudio 16.1", "PulseAudio (on PipeWire 0.3.65) 15.0.0"
     std::string defaultSink, defaultSource;
 };

@@ -6,7 +6,8 @@ namespace host {
 
 const PulseLibrary& pulseLibrary() {
     static const PulseLibrary library;
-    if (!library.problem.empty()) throw sourceError("live sources need libpulse (Debian: libpulse0): " + library.problem);
+    if (!library.problem.empty())
+        throw sourceError("live sources need libpulse (Debian: libpulse0): " + library.problem);
     return library;
 }
 

@@ -15,12 +15,13 @@ std::string formatName(const pa_sample_spec& spec) {
 }
 
 nlohmann::ordered_json sourceJson(const SourceFacts& source) {
-    return {{"name", source.name},
-            {"description", source.description},
-            {"format", formatName(source.spec)},
-            {"rate", source.spec.rate},
-            {"channels", source.spec.channels},
-            {"monitorOf", source.monitorOf.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(source.monitorOf)}};
+    return {
+        {"name", source.name},
+        {"description", source.description},
+        {"format", formatName(source.spec)},
+        {"rate", source.spec.rate},
+        {"channels", source.spec.channels},
+        {"monitorOf", source.monitorOf.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(source.monitorOf)}};
 }
 
 nlohmann::ordered_json appJson(const PlaybackFacts& app) {

@@ -1,7 +1,7 @@
+#include <unistd.h>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <unistd.h>
 
 #include "ByteSink.h"
 
@@ -22,8 +22,7 @@ SinkResult FileDescriptorSink::writeAt(uint64_t offset, const void* data, size_t
             result.error = EFBIG;
             break;
         }
-        const ssize_t n = ::pwrite(fd_, bytes + result.written, size - result.written,
-                                   static_cast<off_t>(at));
+        const ssize_t n = ::pwrite(fd_, bytes + result.written, size - result.written, static_cast<off_t>(at));
         if (n < 0) {
             if (errno == EINTR) continue;
             result.error = errno;

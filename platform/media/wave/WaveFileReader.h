@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/pcm/SampleCodecs.h"
 #include "WaveHeader.h"
+#include "platform/pcm/SampleCodecs.h"
 
 namespace media::wave {
 

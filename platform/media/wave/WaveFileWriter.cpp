@@ -17,12 +17,9 @@ constexpr uint8_t kPadByte = 0;
 constexpr size_t kPage = 4096;
 }  // namespace
 
-void WaveFileWriter::AlignedFree::operator()(uint8_t* p) const {
-    ::operator delete[](p, std::align_val_t{kPage});
-}
+void WaveFileWriter::AlignedFree::operator()(uint8_t* p) const { ::operator delete[](p, std::align_val_t{kPage}); }
 
-WaveFileWriter::WaveFileWriter(std::unique_ptr<ByteSink> sink)
-    : WaveFileWriter(std::move(sink), Options{}) {}
+WaveFileWriter::WaveFileWriter(std::unique_ptr<ByteSink> sink) : WaveFileWriter(std::move(sink), Options{}) {}
 
 WaveFileWriter::WaveFileWriter(std::unique_ptr<ByteSink> sink, Options options)
     : sink_(std::move(sink)), options_(options) {}

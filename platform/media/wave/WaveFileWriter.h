@@ -109,9 +109,9 @@ private:
     size_t pending_ = 0;
     size_t used_ = 0;
 
-    uint64_t frames_ = 0;                // committed frames (buffered ones included)
-    uint64_t bytesOnDisk_ = 0;           // sample bytes that reached the sink
-    uint64_t claimedFrames_ = 0;         // frames the header in the file describes
+    uint64_t frames_ = 0;         // committed frames (buffered ones included)
+    uint64_t bytesOnDisk_ = 0;    // sample bytes that reached the sink
+    uint64_t claimedFrames_ = 0;  // frames the header in the file describes
 };
 
 }  // namespace media

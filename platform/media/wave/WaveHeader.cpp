@@ -88,7 +88,8 @@ public:
             if (rf64() && chunks == 0 && !readDs64(id, size, body)) return out_;
             if (id == "fmt " && !readFormat(size, body)) return out_;
             if (id == "data") {
-                if (out_.description.blockAlign == 0) return stop(WaveStatus::NotWave, "data chunk before the fmt chunk");
+                if (out_.description.blockAlign == 0)
+                    return stop(WaveStatus::NotWave, "data chunk before the fmt chunk");
                 if (rf64() && size == kSizeUnknown32) size = ds64DataBytes_;
                 out_.description.dataOffset = body;
                 out_.description.dataBytes = size;
@@ -110,8 +111,10 @@ private:
     std::string_view tag(uint64_t at) const { return {reinterpret_cast<const char*>(&head_[at]), 4}; }
     // Whether `bytes` at `at` are in the head; says why not (file or head too short).
     bool have(uint64_t at, uint64_t bytes, const char* what) {
-        if (at + bytes > fileBytes_) return fail(WaveStatus::Incomplete, std::string("the file ends inside the ") + what);
-        if (at + bytes > head_.size()) return fail(WaveStatus::NotWave, std::string("the ") + what + " lies past the header");
+        if (at + bytes > fileBytes_)
+            return fail(WaveStatus::Incomplete, std::string("the file ends inside the ") + what);
+        if (at + bytes > head_.size())
+            return fail(WaveStatus::NotWave, std::string("the ") + what + " lies past the header");
         return true;
     }
     // Ends the walk. The first problem found stands: a wrong extent is
@@ -132,16 +135,18 @@ private:
     void checkExtent() {
         if (riffSize_ + 8 == fileBytes_) return;
         if (riffSize_ + 8 < fileBytes_)
-            return (void)stop(WaveStatus::Incomplete, "the header accounts for " + number(riffSize_ + 8) + " of the file's " +
-                                                    number(fileBytes_) + " bytes (not finished)");
-        stop(WaveStatus::Incomplete, "the header claims " + number(riffSize_ + 8) +
-                                                " bytes but the file has only " + number(fileBytes_) + " (cut short)");
+            return (void)stop(WaveStatus::Incomplete, "the header accounts for " + number(riffSize_ + 8) +
+                                                          " of the file's " + number(fileBytes_) +
+                                                          " bytes (not finished)");
+        stop(WaveStatus::Incomplete, "the header claims " + number(riffSize_ + 8) + " bytes but the file has only " +
+                                         number(fileBytes_) + " (cut short)");
     }
 
     bool readDs64(std::string_view id, uint64_t size, uint64_t body) {
         if (id != "ds64" || size < 24) return fail(WaveStatus::NotWave, "RF64 file without a ds64 chunk first");
         if (!have(body, 24, "ds64 chunk")) return false;
-        if (riffSize_ != kSizeUnknown32) return fail(WaveStatus::NotWave, "RF64 file whose RIFF size is not 0xFFFFFFFF");
+        if (riffSize_ != kSizeUnknown32)
+            return fail(WaveStatus::NotWave, "RF64 file whose RIFF size is not 0xFFFFFFFF");
         riffSize_ = le(&head_[body], 8);
         ds64DataBytes_ = le(&head_[body + 8], 8);  // the sample count after it is derived, not read
         if (riffSize_ > UINT64_MAX - 8) return fail(WaveStatus::NotWave, "ds64 RIFF size out of range");
@@ -177,8 +182,8 @@ private:
         if (size <= room && ((size & 1) == 0 || size < room)) return true;
         if (id == "data" && size == room)
             return fail(WaveStatus::Incomplete, "the pad byte after the odd-sized data chunk is missing");
-        return fail(WaveStatus::Incomplete,
-                    "the " + std::string(id) + " chunk claims " + number(size) + " bytes but only " + number(room) + " follow it");
+        return fail(WaveStatus::Incomplete, "the " + std::string(id) + " chunk claims " + number(size) +
+                                                " bytes but only " + number(room) + " follow it");
     }
 
     std::span<const uint8_t> head_;
@@ -190,9 +195,7 @@ private:
 
 }  // namespace
 
-bool usesExtensibleFormat(const WaveFormat& format) {
-    return format.channels > 2 || format.bitsPerSample > 16;
-}
+bool usesExtensibleFormat(const WaveFormat& format) { return format.channels > 2 || format.bitsPerSample > 16; }
 
 uint32_t channelMaskFor(uint16_t channels) {
     switch (channels) {
@@ -206,8 +209,7 @@ uint32_t channelMaskFor(uint16_t channels) {
 }
 
 size_t headerSize(const WaveFormat& format) {
-    return kRiffPreambleBytes + kReservedChunkBytes + kChunkHeadBytes + formatChunkBytes(format) +
-           kChunkHeadBytes;
+    return kRiffPreambleBytes + kReservedChunkBytes + kChunkHeadBytes + formatChunkBytes(format) + kChunkHeadBytes;
 }
 
 uint64_t riffSizeFor(const WaveFormat& format, uint64_t dataBytes) {

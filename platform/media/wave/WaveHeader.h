@@ -58,9 +58,9 @@ struct WaveDescription {
     uint16_t sampleFormat = 0;  // PCM or float: the tag, or the extensible subtype's; 0 if unknown
     uint16_t channels = 0;
     uint32_t sampleRate = 0;
-    uint16_t blockAlign = 0;    // bytes of one frame
+    uint16_t blockAlign = 0;  // bytes of one frame
     uint16_t bitsPerSample = 0;
-    uint64_t dataOffset = 0;    // where the first sample is
+    uint64_t dataOffset = 0;  // where the first sample is
     uint64_t dataBytes = 0;
     uint64_t frames() const { return blockAlign == 0 ? 0 : dataBytes / blockAlign; }
 };
