@@ -191,41 +191,6 @@ std::string toneTimeline(const Recording& r, double hz) {
     return timeline;
 }
 
-// Whether `timeline` plays, pauses and plays again, each for at least `tenths`, with at most one
-// uncertain tenth ('~') at each change.
-bool playsPausesPlays(const std::string& timeline, size_t tenths) {
-    std::vector<std::pair<char, size_t>> runs;
-    for (size_t at = 0; at < timeline.size();) {
-        const size_t end = std::min(timeline.find_first_not_of(timeline[at], at), timeline.size());
-        if (!runs.empty() && runs.back().first == timeline[at])
-            runs.back().second += end - at;  // the same run, across a dropped '~'
-        else if (timeline[at] != '~' || end - at > 1)
-            runs.emplace_back(timeline[at], end - at);
-        at = end;
-    }
-    for (size_t i = 0; i + 2 < runs.size(); ++i)
-        if (runs[i].first == '1' && runs[i + 1].first == '0' && runs[i + 2].first == '1' &&
-            std::min({runs[i].second, runs[i + 1].second, runs[i + 2].second}) >= tenths)
-            return true;
-    return false;
-}
-
-TEST_P(Live, AnAppThatPlaysAgainIsRecordedBothTimesOnTheWallClock) {
-    const std::string tone = sound("440.wav", 2, {"synth", "2", "sine", "440", "gain", "-6"});
-    StartedHost recorder =
-        startHost(host("again", {"--app-source", "apps:alpha", "--mic-source", "none", "--duration", "8", "--quiet"}));
-    std::this_thread::sleep_for(1s);
-    finishHost(play(tone, "alpha"));  // a new stream, a new index, each time
-    std::this_thread::sleep_for(2s);
-    finishHost(play(tone, "alpha"));
-    const HostRun run = finishHost(recorder);
-    ASSERT_EQ(run.exitStatus, 0) << run.standardError;
-    const Recording r = readRecording(recording("again"));
-    EXPECT_EQ(r.info.frames, 8 * 44100);
-    const std::string timeline = toneTimeline(r, 440);
-    EXPECT_TRUE(playsPausesPlays(timeline, 15)) << "two 2 s parts, 2 s of silence between: " << timeline;
-}
-
 // The JSON lines of `text`.
 std::vector<nlohmann::json> jsonLines(const std::string& text) {
     std::vector<nlohmann::json> lines;
