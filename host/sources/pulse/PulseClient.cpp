@@ -49,6 +49,23 @@ PlaybackFacts playbackFacts(const pa_sink_input_info& info) {
     return facts;
 }
 
+SourceFacts sourceFacts(const pa_source_info& info) {
+    return {info.index, text(info.name), text(info.description), info.sample_spec, text(info.monitor_of_sink_name)};
+}
+
+SinkFacts sinkFacts(const pa_sink_info& info) { return {info.index, text(info.name), info.monitor_source}; }
+
+// The callback of a list query: each entry through `make`, then the end (a
+// stream that is gone answers with an error and no entry).
+template <typename Facts, typename Info, Facts (*make)(const Info&)>
+void collect(pa_context*, const Info* info, int eol, void* data) {
+    auto& answer = *static_cast<Answer<Facts>*>(data);
+    if (eol != 0 || info == nullptr)
+        answer.done = true;
+    else
+        answer.facts.push_back(make(*info));
+}
+
 }  // namespace
 
 PulseClient::PulseClient(toolkit::StopToken stop, std::string purpose) : stop_(stop), purpose_(std::move(purpose)) {
@@ -166,15 +183,7 @@ ServerFacts PulseClient::serverFacts() {
 
 std::vector<SourceFacts> PulseClient::sources() {
     Answer<SourceFacts> answer;
-    const auto callback = [](pa_context*, const pa_source_info* info, int eol, void* data) {
-        auto& a = *static_cast<Answer<SourceFacts>*>(data);
-        if (eol != 0 || info == nullptr) {
-            a.done = true;
-            return;
-        }
-        a.facts.push_back({info->index, text(info->name), text(info->description), info->sample_spec,
-                           text(info->monitor_of_sink_name)});
-    };
+    const auto callback = &collect<SourceFacts, pa_source_info, sourceFacts>;
     await(lib().pa_context_get_source_info_list(context_, callback, &answer), answer.done,
           "the sound server " + server_ + " did not list its sources");
     return answer.facts;
@@ -190,14 +199,7 @@ std::optional<PlaybackFacts> PulseClient::playback(uint32_t index) {
 
 std::vector<PlaybackFacts> PulseClient::queryPlaybacks(std::optional<uint32_t> only) {
     Answer<PlaybackFacts> answer;
-    const auto callback = [](pa_context*, const pa_sink_input_info* info, int eol, void* data) {
-        auto& a = *static_cast<Answer<PlaybackFacts>*>(data);
-        if (eol != 0 || info == nullptr) {
-            a.done = true;  // a stream that is gone answers with an error and no entry
-            return;
-        }
-        a.facts.push_back(playbackFacts(*info));
-    };
+    const auto callback = &collect<PlaybackFacts, pa_sink_input_info, playbackFacts>;
     const std::string what = "the sound server " + server_ + " did not list what apps play";
     pa_operation* operation = only ? lib().pa_context_get_sink_input_info(context_, *only, callback, &answer)
                                    : lib().pa_context_get_sink_input_info_list(context_, callback, &answer);
@@ -216,14 +218,7 @@ std::vector<PlaybackFacts> PulseClient::queryPlaybacks(std::optional<uint32_t> o
 
 std::vector<SinkFacts> PulseClient::sinks() {
     Answer<SinkFacts> answer;
-    const auto callback = [](pa_context*, const pa_sink_info* info, int eol, void* data) {
-        auto& a = *static_cast<Answer<SinkFacts>*>(data);
-        if (eol != 0 || info == nullptr) {
-            a.done = true;
-            return;
-        }
-        a.facts.push_back({info->index, text(info->name), info->monitor_source});
-    };
+    const auto callback = &collect<SinkFacts, pa_sink_info, sinkFacts>;
     await(lib().pa_context_get_sink_info_list(context_, callback, &answer), answer.done,
           "the sound server " + server_ + " did not list its sinks");
     return answer.facts;
