@@ -154,16 +154,18 @@ TEST_F(EndToEnd, AUsersSoundFileComesBackSampleForSampleInEveryLayout) {
     EXPECT_EQ(std::filesystem::status(dir / "data/app-groups").permissions(), std::filesystem::perms::owner_all);
 }
 
-// Float samples on standard input become 32-bit integers, rounded and saturated.
+// Big-endian float samples on standard input become 32-bit integers, rounded and saturated.
 TEST_F(EndToEnd, StandardInputKeepsWholeFramesAndWarnsOfAHalfOne) {
     const std::vector<float> values{1.0f, -1.0f, 1.5f, -1.5f, 0.5f, 1.7e-9f, -1.7e-9f, 0.0f};
     const std::vector<int> expected{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, 1 << 30, 4, -4, 0};
     std::string bytes;
-    for (int i = 0; i < 512; ++i) bytes.append(reinterpret_cast<const char*>(values.data()), 8 * sizeof(float));
+    for (int i = 0; i < 512; ++i)
+        for (const float value : values)  // most significant byte first
+            for (int at = 3; at >= 0; --at) bytes.push_back(reinterpret_cast<const char*>(&value)[at]);
     std::ofstream(dir / "raw.pcm", std::ios::binary) << bytes << "xyz";
     ASSERT_EQ(::dup2(::open((dir / "raw.pcm").c_str(), O_RDONLY), STDIN_FILENO), 0);  // the program inherits it
     const auto [status, sig, out, err] =
-        run({"--app-source", "-", "--app-format", "f32le", "--app-channels", "1", "--quiet"});
+        run({"--app-source", "-", "--app-format", "f32be", "--app-channels", "1", "--quiet"});
     ASSERT_EQ(status, 0) << err;
     std::string warnings = err;  // where TMPDIR is a tmpfs, a first line warns of that
     if (warnings.find("(tmpfs)") < warnings.find('\n')) warnings.erase(0, warnings.find('\n') + 1);
