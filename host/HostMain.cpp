@@ -130,8 +130,7 @@ int run(int argc, char** argv, const NSExtensionBundle& bundle) {
     // finishes, or while the summary is made, aborts at once (128 + signal).
     const toolkit::StopSignals stopSignals;
     if (options->listSources) {
-        listSources(std::cout, options->json, stopSignals.token());
-        std::cout.flush();
+        listSources(std::cout, options->json, stopSignals.token());  // flushed and checked on the way out
         return 0;
     }
 
