@@ -87,53 +87,27 @@ row "bytes written for a one-minute recording" "${written} B" "recording ${recor
   "$(awk -v a="$written" -v b="$recorded" 'BEGIN{printf "%.2fx (1x links, 2x copies)", a/b}')"
 
 settle
-echo "== 7. live: ${live_seconds} s of a tone through a private PulseAudio, the host beside parec" >&2
-live_step() {
-  local dir="$work/live" server player host recorder
-  mkdir -m 700 "$dir" "$dir/temp"
-  {
-    echo "load-module module-native-protocol-unix auth-anonymous=1 socket=$dir/native"
-    echo "load-module module-null-sink sink_name=apps rate=44100 channels=2"
-  } >"$dir/server.pa"
-  XDG_RUNTIME_DIR=$dir HOME=$dir PULSE_RUNTIME_PATH=$dir PULSE_STATE_PATH=$dir \
-    pulseaudio --daemonize=no --exit-idle-time=-1 -n -F "$dir/server.pa" --log-level=error 2>"$dir/server.log" &
-  server=$!
-  export PULSE_SERVER="unix:$dir/native"
-  for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.2; done
-  if ! pactl info >/dev/null 2>&1; then
-    kill "$server" 2>/dev/null || true
-    return 1
+echo "== 7. live: ${live_seconds} s of a tone through a private sound server, the host beside parec" >&2
+live_row() {
+  local kind=$1 name=$2 line hc hm pc pm
+  shift 2
+  if ! line=$("$@" bench/live.sh "$kind" "$live_seconds" "$bin/extension/broadcast-extension"); then
+    row "live ${live_seconds} s beside parec, ${name}" "skipped" "no private ${name} server could start" "-"
+    return
   fi
-  # The tone outlasts the recordings; the null sink's monitor takes a moment to start sending.
-  sox -n -r 44100 -c 2 -b 16 -e signed-integer "$dir/tone.wav" synth $((live_seconds + 10)) sine 440 vol 0.5
-  paplay -d apps "$dir/tone.wav" 2>/dev/null &
-  player=$!
-  sleep 2
-  /usr/bin/time -f '%U %S %M' -o "$dir/host.time" "$bin/extension/broadcast-extension" --live \
-    --duration "$live_seconds" --quiet --container-root "$dir/containers" --temp-dir "$dir/temp" >/dev/null &
-  host=$!
-  # timeout sends SIGINT to parec, which then completes its file.
-  /usr/bin/time -f '%U %S %M' -o "$dir/parec.time" timeout -s INT "$live_seconds" \
-    parec -d apps.monitor --file-format=wav "$dir/parec.wav" &
-  recorder=$!
-  wait "$host" || true
-  wait "$recorder" || true
-  kill "$player" "$server" 2>/dev/null || true
-  wait "$player" "$server" 2>/dev/null || true
-  unset PULSE_SERVER
-  read -r hu hs hm < <(tail -n 1 "$dir/host.time")
-  read -r pu ps pm < <(tail -n 1 "$dir/parec.time")
-  local hc pc
-  hc=$(awk -v u="$hu" -v s="$hs" 'BEGIN{printf "%.2f", u+s}')
-  pc=$(awk -v u="$pu" -v s="$ps" 'BEGIN{printf "%.2f", u+s}')
-  row "live ${live_seconds} s beside parec: CPU (user+sys), peak RSS" "host ${hc} s, ${hm} KiB" \
+  read -r hc hm pc pm <<<"$line"
+  row "live ${live_seconds} s beside parec, ${name}: CPU (user+sys), peak RSS" "host ${hc} s, ${hm} KiB" \
     "parec ${pc} s, ${pm} KiB" \
-    "$(awk -v a="$hc" -v b="$pc" -v c="$hm" -v d="$pm" 'BEGIN{printf "CPU %.2f, memory %.2f", (b>0?a/b:0), c/d}')"
+    "$(awk -v a="$hc" -v b="$pc" -v c="$hm" -v d="$pm" 'BEGIN{printf "CPU %.2f, memory %+.1f MiB", (b>0?a/b:0), (c-d)/1024}')"
 }
-if ! command -v pulseaudio >/dev/null || ! command -v paplay >/dev/null || ! command -v parec >/dev/null; then
-  row "live ${live_seconds} s beside parec" "skipped" "pulseaudio, paplay or parec is not installed" "-"
-elif ! live_step; then
-  row "live ${live_seconds} s beside parec" "skipped" "no private PulseAudio server could start" "-"
+if ! command -v paplay >/dev/null || ! command -v parec >/dev/null; then
+  row "live ${live_seconds} s beside parec" "skipped" "paplay or parec is not installed" "-"
+else
+  if command -v pulseaudio >/dev/null; then live_row pa PulseAudio; else
+    row "live ${live_seconds} s beside parec, PulseAudio" "skipped" "pulseaudio is not installed" "-"; fi
+  if command -v pipewire-pulse >/dev/null && command -v dbus-run-session >/dev/null; then
+    live_row pw PipeWire dbus-run-session --; else
+    row "live ${live_seconds} s beside parec, PipeWire" "skipped" "pipewire-pulse is not installed" "-"; fi
 fi
 
 echo

@@ -17,7 +17,10 @@ namespace {
 using Clock = PulseClient::Clock;
 using namespace std::chrono_literals;
 
-constexpr auto kFragment = 20ms;          // what the server sends at a time
+constexpr auto kFragment = 20ms;          // what the server sends a mix at a time: small, to align its streams
+constexpr auto kLoneFragment = 250ms;     // ...and one source, which has nothing to align: few messages
+constexpr auto kBatch = 250ms;            // how long fragments gather before the host takes them in
+constexpr auto kLeadIn = 100ms;           // --follow keeps this much before an app's first sound
 constexpr auto kStall = 500ms;            // no audio for this long: silence stands in
 constexpr auto kFirstAudio = 3s;          // ...and before the first audio (a monitor takes a moment to start)
 constexpr auto kAlignment = 100ms;        // how long a mix waits for a stream that fell behind
@@ -116,7 +119,7 @@ LiveSource::LiveSource(const SourceDescription& described, const AudioEncoding& 
         throw sourceError("the sound server cannot record " + encoding.describe() + " (at most " +
                           std::to_string(PA_RATE_MAX) + " Hz and " + std::to_string(PA_CHANNELS_MAX) + " channels)");
     request_.map = waveOrder(encoding.channels);
-    request_.fragmentFrames = static_cast<size_t>(encoding.sampleRate * seconds(kFragment));
+    request_.fragmentFrames = static_cast<size_t>(encoding.sampleRate * seconds(mix ? kFragment : kLoneFragment));
     request_.ringFrames = encoding.framesPerBuffer + static_cast<size_t>(kRingSeconds * encoding.sampleRate);
     request_.name = context.role == SourceRole::App ? "app audio" : "microphone";
     scratch_.resize(2048 * frameBytes_);
@@ -211,6 +214,19 @@ void LiveSource::examinePlayback(uint32_t index) {
 
 void LiveSource::pump(Clock::time_point until) {
     client_->iterate(until);
+    takeInChanges();
+}
+
+// Each fragment the server sends would wake the host on its own; sleeping
+// while a batch gathers (a stop still wakes it at once) and then taking in
+// all that came costs one wake-up per batch instead.
+void LiveSource::gather(Clock::time_point until) {
+    if (!stop_.sleepUntil(until)) return;
+    client_->takeInPending();
+    takeInChanges();
+}
+
+void LiveSource::takeInChanges() {
     if (!client_->failure().empty()) {
         fail(client_->failure());
         return;
@@ -285,10 +301,10 @@ size_t LiveSource::dueSilence(Clock::time_point now) const {
 Clock::time_point LiveSource::nextCheck(Clock::time_point now) const {
     if (draining_) return drainDeadline_;
     const bool mix = described_.kind == SourceDescription::Kind::Apps;
-    if (mix && captures_.empty()) return now + kFragment;  // silence at the wall clock's pace
+    if (mix && captures_.empty()) return now + kBatch;  // silence at the wall clock's pace
     const auto wait = mix ? kStall : (audioSeen_ ? kStall : kFirstAudio);
     const auto at = anchorTime_ + wait;
-    auto next = at > now ? at : now + kFragment;
+    auto next = std::min(at > now ? at : now + kFragment, now + kBatch);
     if (mix) next = std::min(next, now + kAlignment);
     if (idleSeconds_)
         next = std::min(next, lastSound_ + std::chrono::duration_cast<Clock::duration>(
@@ -368,7 +384,10 @@ size_t LiveSource::produce(size_t frames, Write write) {
             done += count;
             continue;
         }
-        pump(nextCheck(now));
+        if (draining_)
+            pump(nextCheck(now));
+        else
+            gather(nextCheck(now));
     }
     return done;
 }
@@ -434,7 +453,7 @@ bool LiveSource::audible(const float* samples, size_t count) const {
 // apps plays sound, keeping that and the moment before it. False on a stop
 // or when the server went away (failure() says why).
 bool LiveSource::waitForSound() {
-    const size_t keep = request_.fragmentFrames * 5;
+    const auto keep = static_cast<size_t>(encoding_.sampleRate * seconds(kLeadIn));
     for (;;) {
         if (stop_.requested()) return false;
         if (!failure_.empty()) return false;

@@ -5,10 +5,15 @@
 // app's streams recorded alone from its sink's monitor and followed as they
 // come, go and move.
 //
-// The server is asked for small fragments (20 ms) in the delivered stream's
-// own format where it has one (else 32-bit float, converted by the host;
-// always float for a mix), channels in WAVE order; the host cuts what
-// arrives into buffers. Everything runs on the host's thread, in one loop.
+// The server is asked for fragments in the delivered stream's own format
+// where it has one (else 32-bit float, converted by the host; always float
+// for a mix), channels in WAVE order; the host cuts what arrives into
+// buffers. A mix asks for small fragments (20 ms), so its streams line up
+// closely; one source asks for a quarter of a second, as each message costs
+// the host a round of system calls. Between batches the host sleeps and then
+// takes in everything that came at once, so it wakes a few times a second
+// rather than once per fragment. Everything runs on the host's thread, in
+// one loop.
 //
 // Time follows the audio while it arrives and the wall clock when it does
 // not, so a broadcast always ends at its length:
@@ -71,6 +76,9 @@ private:
     void addCapture(const std::string& device, uint32_t playback, uint32_t monitorSource);
     // Runs the server's loop until `until` and takes in what changed.
     void pump(Clock::time_point until);
+    // Sleeps until `until` or a stop, then takes in what the server sent.
+    void gather(Clock::time_point until);
+    void takeInChanges();
     void takeLosses(Capture& capture);
     void fail(const std::string& why);
 

@@ -126,7 +126,7 @@ int PulseClient::pollWithStop(pollfd* fds, unsigned long count, int timeoutMs, v
     return ready;
 }
 
-void PulseClient::iterate(Clock::time_point deadline) {
+int PulseClient::iterate(Clock::time_point deadline) {
     // The loop takes its timeout in microseconds (the poll function gets
     // milliseconds); a wait longer than an int holds just wakes early.
     int timeoutUs = -1;
@@ -134,9 +134,17 @@ void PulseClient::iterate(Clock::time_point deadline) {
         const auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now()).count();
         timeoutUs = static_cast<int>(std::clamp<long long>(left, 0, std::numeric_limits<int>::max()));
     }
-    if (lib().pa_mainloop_prepare(loop_, timeoutUs) < 0) return;
-    if (lib().pa_mainloop_poll(loop_) < 0) return;
-    lib().pa_mainloop_dispatch(loop_);
+    if (lib().pa_mainloop_prepare(loop_, timeoutUs) < 0) return 0;
+    if (lib().pa_mainloop_poll(loop_) < 0) return 0;
+    return std::max(0, lib().pa_mainloop_dispatch(loop_));
+}
+
+void PulseClient::takeInPending() {
+    // Bounded, so a server that sends faster than it is read cannot hold
+    // the host here; what it sent meanwhile waits for the next call.
+    constexpr int kRounds = 1000;
+    for (int round = 0; round < kRounds && failure_.empty(); ++round)
+        if (iterate(Clock::now()) == 0) return;
 }
 
 void PulseClient::waitUntil(const std::function<bool()>& done, const std::string& what) {

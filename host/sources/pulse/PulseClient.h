@@ -75,8 +75,12 @@ public:
     std::string lastError() const;
 
     // Waits for the server until `deadline` (or a stop request, unless
-    // stops are ignored) and runs the callbacks for what it sent.
-    void iterate(Clock::time_point deadline);
+    // stops are ignored) and runs the callbacks for what it sent. Returns
+    // how many events it handled.
+    int iterate(Clock::time_point deadline);
+    // Runs the callbacks for what the server has already sent, without
+    // waiting for more.
+    void takeInPending();
     // After a stop request the host still reads what the server captured:
     // the waits then no longer return at once for the request.
     void ignoreStop() { watchStop_ = false; }
