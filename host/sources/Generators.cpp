@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <numeric>
 #include <stdexcept>
@@ -158,6 +159,11 @@ size_t NoiseGenerator::read(std::span<double> out, size_t frames, double, uint32
 size_t SilenceGenerator::read(std::span<double> out, size_t frames, double, uint32_t channels) {
     checkRoom(out, frames, channels);
     std::fill_n(out.begin(), frames * channels, 0.0);
+    return frames;
+}
+
+size_t SilenceGenerator::readEncoded(std::span<std::byte> out, size_t frames) {
+    std::memset(out.data(), 0, out.size());
     return frames;
 }
 

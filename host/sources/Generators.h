@@ -84,9 +84,16 @@ private:
     std::mt19937_64 engine_;
 };
 
+// Silence is zero, which every signed and float layout stores as zero
+// bytes: those are delivered as they are, with nothing to convert (a live
+// broadcast's microphone is silence for as long as it lasts).
 class SilenceGenerator final : public AudioSource {
 public:
     size_t read(std::span<double> out, size_t frames, double sampleRate, uint32_t channels) override;
+    bool deliversEncoded(const AudioEncoding& encoding) const override {
+        return encoding.layout.kind != pcm::SampleKind::UnsignedInt;
+    }
+    size_t readEncoded(std::span<std::byte> out, size_t frames) override;
 };
 
 }  // namespace host

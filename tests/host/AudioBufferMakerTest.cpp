@@ -1,6 +1,6 @@
 // The buffers the host delivers: in every sample format, interleaved or one block per channel, they hold
 // the source's values rounded, saturated and counted by the plain rules, in the format's own byte order,
-// and their description says so.
+// and their description says so; silence is the format's zero.
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/scenario/AudioBufferMaker.h"
+#include "host/sources/Generators.h"
 #include "tests/support/SampleRules.h"
 
 namespace host {
@@ -71,6 +72,18 @@ TEST_P(EveryFormat, HoldsTheValuesByThePlainRulesAndDescribesThem) {
             << block;
     }
     EXPECT_EQ(maker.clippedInLastBuffer(), clipped);
+
+    // Silence, next in the same maker, is the format's zero in every byte it delivers.
+    SilenceGenerator silence;
+    ASSERT_EQ(maker.make(silence, encoding, 10, kCMTimeZero), 10u);
+    std::vector<uint8_t> zeros;
+    for (size_t sample = 0; sample < 30; ++sample) store(0.0, encoding.layout, zeros, clipped);
+    std::vector<uint8_t> delivered;
+    for (const AudioBuffer& block : maker.buffer().audioBuffers) {
+        const auto* bytes = static_cast<const uint8_t*>(block.mData);
+        delivered.insert(delivered.end(), bytes, bytes + block.mDataByteSize);
+    }
+    EXPECT_EQ(delivered, zeros);
 }
 
 INSTANTIATE_TEST_SUITE_P(Delivered, EveryFormat,
