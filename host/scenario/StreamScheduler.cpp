@@ -58,9 +58,10 @@ public:
                 deliverAudio(*next, next->audio->encoding.framesPerBuffer);
         }
         if (stop.requested()) {
-            // What a live source captured up to the stop still goes out.
+            // What a live source captured up to the stop still goes out, a
+            // buffer at a time, until its drain ends.
             for (Lane& lane : lanes_)
-                if (!lane.ended && lane.source != nullptr && lane.source->live())
+                while (!lane.ended && lane.source != nullptr && lane.source->live())
                     deliverAudio(lane, lane.audio->encoding.framesPerBuffer);
             return reachedNanos_ - startNanos_;
         }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/media/wave/WaveFileReader.h"
+#include "platform/pcm/SampleLevels.h"
 
 namespace host {
 namespace {
@@ -22,35 +23,20 @@ std::optional<double> toDbfs(double level) {
 // Peak, RMS and samples at full scale over every sample, read in blocks of
 // a fixed size so memory stays the same for any length. Samples come
 // left-justified (full scale 2^31); one is at full scale at its width's
-// largest code or at the most negative one. The block loop is integer
-// maximum, widening multiply and add, which the compiler vectorises; the
-// squares keep the top 24 bits of a sample, rounded: exact up to 24 bits,
-// so that a block's sum fits 64 bits.
+// largest code or at the most negative one.
 toolkit::RecordingLevels measureLevels(WaveFileReader& file) {
-    constexpr size_t kBlock = 65536;  // 65536 squares below 2^46 each
+    constexpr size_t kBlock = 65536;  // more than a frame of the most channels
     const media::wave::WaveDescription& d = file.description();
     const unsigned width = std::clamp(8u * (d.blockAlign / d.channels), 8u, 32u);  // no others are read
     const int32_t top = INT32_MAX >> (32 - width) << (32 - width);
-    std::vector<int32_t> block(kBlock);  // more than a frame of the most channels
+    std::vector<int32_t> block(kBlock);
 
-    uint32_t peak = 0;
-    uint64_t count = 0, fullScale = 0;
-    double squares = 0;  // in units of 2^16
-    for (size_t n; (n = file.readSamples(block)) > 0; count += n) {
-        uint64_t blockSquares = 0;
-        for (size_t i = 0; i < n; ++i) {
-            const int32_t v = block[i];
-            const uint32_t magnitude = v < 0 ? 0u - static_cast<uint32_t>(v) : static_cast<uint32_t>(v);
-            peak = std::max(peak, magnitude);
-            const uint64_t high = (magnitude + 128) >> 8;
-            blockSquares += high * high;
-            fullScale += v >= top || v == INT32_MIN ? 1 : 0;
-        }
-        squares += static_cast<double>(blockSquares);
-    }
+    pcm::LevelTally tally;
+    for (size_t n; (n = file.readSamples(block)) > 0;) pcm::tallyLevels(block.data(), n, top, tally);
     const double unit = 0x1p-31;
-    const double rms = count > 0 ? std::sqrt(squares * 0x1p16 / static_cast<double>(count)) * unit : 0;
-    return {toDbfs(peak * unit), toDbfs(rms), fullScale};
+    const double rms =
+        tally.count > 0 ? std::sqrt(tally.squares * 0x1p16 / static_cast<double>(tally.count)) * unit : 0;
+    return {toDbfs(tally.peak * unit), toDbfs(rms), tally.fullScale};
 }
 
 // What `file` holds, with its levels when it is complete.

@@ -5,9 +5,7 @@
 // the default rounding mode) instead of a library call.
 //
 // The kernels of the common formats (float32 to 16 and 32 bits, the 16-bit
-// byte swap) are the same loops compiled once per CPU level: the baseline,
-// AVX2 and x86-64-v4 (AVX-512). The loader resolves each to the best level
-// the CPU and OS support, once, when the program starts.
+// byte swap) are the same loops compiled once per CPU level.
 
 #include "SampleCodecs.h"
 
@@ -16,14 +14,7 @@
 #include <cstring>
 #include <type_traits>
 
-#if defined(__x86_64__) && defined(__GLIBC__) && defined(__has_attribute)
-#if __has_attribute(target_clones)
-#define PCM_CPU_LEVELS __attribute__((target_clones("default", "avx2", "arch=x86-64-v4")))
-#endif
-#endif
-#ifndef PCM_CPU_LEVELS
-#define PCM_CPU_LEVELS
-#endif
+#include "CpuLevels.h"
 
 namespace pcm {
 

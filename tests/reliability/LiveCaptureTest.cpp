@@ -321,7 +321,7 @@ TEST_P(Live, ASourceThatDeliversNothingEndsOnTimeCountsTheLossAndStopsAtOnce) {
             ::kill(serverPid(), SIGSTOP);
         }
         if (c.stopped) {
-            std::this_thread::sleep_for(2s);
+            std::this_thread::sleep_for(3500ms);  // past twice the fragment since the last one came
             ::kill(recorder.pid, SIGINT);
         }
         const auto asked = Clock::now();

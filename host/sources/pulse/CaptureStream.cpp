@@ -113,24 +113,32 @@ void CaptureStream::onState(pa_stream* stream, void* data) {
     }
 }
 
-void CaptureStream::requestLatency() {
-    latencyFrames_.reset();
+void CaptureStream::requestBacklog() {
+    backlogFrames_.reset();
+    // A fragment gathers in the server until it is whole; asking for small
+    // ones from now on makes the server send what it holds without waiting.
+    pa_buffer_attr small;
+    std::memset(&small, 0xff, sizeof small);
+    small.fragsize = static_cast<uint32_t>(std::max<size_t>(1, rate_ / 50) * ring_.frameBytes());
+    if (pa_operation* operation = lib().pa_stream_set_buffer_attr(stream_, &small, nullptr, nullptr))
+        lib().pa_operation_unref(operation);
     pa_operation* operation = lib().pa_stream_update_timing_info(
         stream_,
         [](pa_stream* stream, int success, void* data) {
+            // The latency counts what had not arrived when the answer came;
+            // what had arrived is in the ring, not yet taken (the host
+            // takes nothing while it waits for this answer).
             auto& self = *static_cast<CaptureStream*>(data);
             pa_usec_t usec = 0;
             int negative = 0;
-            if (success == 0 || lib().pa_stream_get_latency(stream, &usec, &negative) < 0) {
-                self.latencyFrames_ = 0;
-                return;
-            }
-            self.latencyFrames_ =
-                negative != 0 ? 0 : static_cast<uint64_t>(static_cast<double>(usec) * self.rate_ / 1e6);
+            uint64_t latency = 0;
+            if (success != 0 && lib().pa_stream_get_latency(stream, &usec, &negative) >= 0 && negative == 0)
+                latency = static_cast<uint64_t>(static_cast<double>(usec) * self.rate_ / 1e6);
+            self.backlogFrames_ = self.ring_.frames() + latency;
         },
         this);
     if (operation == nullptr) {
-        latencyFrames_ = 0;
+        backlogFrames_ = ring_.frames();
         return;
     }
     lib().pa_operation_unref(operation);

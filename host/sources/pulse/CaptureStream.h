@@ -64,11 +64,12 @@ public:
     // What was lost since the last call.
     SourceOverruns takeLosses() { return std::exchange(losses_, {}); }
 
-    // Asks the server how far the capture is ahead of what arrived; the
-    // answer comes within PulseClient::iterate().
-    void requestLatency();
-    // Frames captured but not yet arrived, once the server answered.
-    std::optional<uint64_t> latencyFrames() const { return latencyFrames_; }
+    // Asks the server to send what it holds and how far the capture is
+    // ahead of what arrived; the answer comes within PulseClient::iterate().
+    void requestBacklog();
+    // Frames captured by the answer that the host has not taken: those in
+    // the ring and those yet to arrive.
+    std::optional<uint64_t> backlogFrames() const { return backlogFrames_; }
 
 private:
     void lose(size_t frames);
@@ -87,7 +88,7 @@ private:
     uint64_t arrived_ = 0;
     std::optional<Clock::time_point> lastArrival_;
     SourceOverruns losses_;
-    std::optional<uint64_t> latencyFrames_;
+    std::optional<uint64_t> backlogFrames_;
 };
 
 }  // namespace host

@@ -17,19 +17,20 @@ namespace {
 using Clock = PulseClient::Clock;
 using namespace std::chrono_literals;
 
-constexpr auto kFragment = 20ms;          // what the server sends a mix at a time: small, to align its streams
-constexpr auto kLoneFragment = 250ms;     // ...and one source, which has nothing to align: few messages
-constexpr auto kBatch = 250ms;            // how long fragments gather before the host takes them in
-constexpr auto kLeadIn = 100ms;           // --follow keeps this much before an app's first sound
-constexpr auto kStall = 500ms;            // no audio for this long: silence stands in
-constexpr auto kFirstAudio = 3s;          // ...and before the first audio (a monitor takes a moment to start)
-constexpr auto kAlignment = 100ms;        // how long a mix waits for a stream that fell behind
-constexpr auto kDrainSlack = 100ms;       // beyond the reported latency, for the last fragments
-constexpr auto kLatencyAnswer = 300ms;    // how long a stop waits for the server to say its latency
-constexpr double kRingSeconds = 2;        // beyond one buffer, how far the host may fall behind
-constexpr uint32_t kLowestRate = 1000;    // the server misbehaves below this
-constexpr unsigned kStallWarnings = 10;   // then stalls are only counted
-constexpr float kSilence = 1.0f / 32768;  // quieter than one step of 16 bits is no sound
+constexpr auto kFragment = 20ms;                // what the server sends a mix at a time: small, to align its streams
+constexpr auto kLoneFragment = 1s;              // ...one source, nothing to align: long, so the host wakes rarely
+constexpr size_t kMostFragmentBytes = 1 << 19;  // PipeWire's server sends nothing of fragments past about 1 MiB
+constexpr auto kMixBatch = 250ms;               // how long a mix's fragments gather before the host takes them in
+constexpr auto kLeadIn = 100ms;                 // --follow keeps this much before an app's first sound
+constexpr auto kLeastStall = 500ms;             // no audio for twice the fragment, and this long: silence stands in
+constexpr auto kFirstAudio = 3s;                // ...and before the first, at least (a monitor is slow to start)
+constexpr auto kAlignment = 100ms;              // how long a mix waits for a stream that fell behind
+constexpr auto kDrainSlack = 100ms;             // beyond the reported latency, for the last fragments
+constexpr auto kLatencyAnswer = 300ms;          // how long a stop waits for the server to say its latency
+constexpr double kRingSeconds = 2;              // beyond one buffer and one fragment, how far the host may fall behind
+constexpr uint32_t kLowestRate = 1000;          // the server misbehaves below this
+constexpr unsigned kStallWarnings = 10;         // then stalls are only counted
+constexpr float kSilence = 1.0f / 32768;        // quieter than one step of 16 bits is no sound
 
 constexpr bool kNativeBigEndian = std::endian::native == std::endian::big;
 
@@ -119,8 +120,16 @@ LiveSource::LiveSource(const SourceDescription& described, const AudioEncoding& 
         throw sourceError("the sound server cannot record " + encoding.describe() + " (at most " +
                           std::to_string(PA_RATE_MAX) + " Hz and " + std::to_string(PA_CHANNELS_MAX) + " channels)");
     request_.map = waveOrder(encoding.channels);
-    request_.fragmentFrames = static_cast<size_t>(encoding.sampleRate * seconds(mix ? kFragment : kLoneFragment));
-    request_.ringFrames = encoding.framesPerBuffer + static_cast<size_t>(kRingSeconds * encoding.sampleRate);
+    request_.fragmentFrames =
+        std::min(static_cast<size_t>(encoding.sampleRate * seconds(mix ? kFragment : kLoneFragment)),
+                 std::max<size_t>(1, kMostFragmentBytes / frameBytes_));
+    const auto fragment = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(request_.fragmentFrames) / encoding.sampleRate));
+    batch_ = mix ? Clock::duration(kMixBatch) : fragment;
+    stall_ = std::max<Clock::duration>(kLeastStall, 2 * fragment);
+    firstAudio_ = std::max<Clock::duration>(kFirstAudio, stall_);
+    request_.ringFrames =
+        encoding.framesPerBuffer + request_.fragmentFrames + static_cast<size_t>(kRingSeconds * encoding.sampleRate);
     request_.name = context.role == SourceRole::App ? "app audio" : "microphone";
     scratch_.resize(2048 * frameBytes_);
     mixScratch_.resize(2048 * encoding.channels);
@@ -217,7 +226,7 @@ void LiveSource::pump(Clock::time_point until) {
     takeInChanges();
 }
 
-// Each fragment the server sends would wake the host on its own; sleeping
+// Each of a mix's small fragments would wake the host on its own; sleeping
 // while a batch gathers (a stop still wakes it at once) and then taking in
 // all that came costs one wake-up per batch instead.
 void LiveSource::gather(Clock::time_point until) {
@@ -289,8 +298,8 @@ size_t LiveSource::readyFrames(Clock::time_point now) const {
 size_t LiveSource::dueSilence(Clock::time_point now) const {
     if (draining_) return 0;
     const bool mix = described_.kind == SourceDescription::Kind::Apps;
-    const auto wait = mix ? (captures_.empty() ? Clock::duration::zero() : Clock::duration(kStall))
-                          : Clock::duration(audioSeen_ ? kStall : kFirstAudio);
+    const auto wait =
+        mix ? (captures_.empty() ? Clock::duration::zero() : stall_) : (audioSeen_ ? stall_ : firstAudio_);
     const auto elapsed = now - anchorTime_;
     if (elapsed < wait) return 0;
     const auto due = static_cast<uint64_t>(seconds(elapsed) * encoding_.sampleRate);
@@ -301,10 +310,10 @@ size_t LiveSource::dueSilence(Clock::time_point now) const {
 Clock::time_point LiveSource::nextCheck(Clock::time_point now) const {
     if (draining_) return drainDeadline_;
     const bool mix = described_.kind == SourceDescription::Kind::Apps;
-    if (mix && captures_.empty()) return now + kBatch;  // silence at the wall clock's pace
-    const auto wait = mix ? kStall : (audioSeen_ ? kStall : kFirstAudio);
+    if (mix && captures_.empty()) return now + batch_;  // silence at the wall clock's pace
+    const auto wait = mix || audioSeen_ ? stall_ : firstAudio_;
     const auto at = anchorTime_ + wait;
-    auto next = std::min(at > now ? at : now + kFragment, now + kBatch);
+    auto next = std::min(at > now ? at : now + kFragment, now + batch_);
     if (mix) next = std::min(next, now + kAlignment);
     if (idleSeconds_)
         next = std::min(next, lastSound_ + std::chrono::duration_cast<Clock::duration>(
@@ -330,7 +339,7 @@ void LiveSource::noteSilence(size_t frames) {
     ++losses_.events;
     if (++stallWarnings_ <= kStallWarnings)
         warn("the sound server delivered nothing from " + label_ + " for " +
-             std::to_string(std::lround(seconds(audioSeen_ ? kStall : kFirstAudio) * 10) / 10.0).substr(0, 3) +
+             std::to_string(std::lround(seconds(audioSeen_ ? stall_ : firstAudio_) * 10) / 10.0).substr(0, 3) +
              " s; silence stands in for what is missing and is counted as lost");
 }
 
@@ -340,18 +349,20 @@ void LiveSource::beginDrain() {
     draining_ = true;
     client_->ignoreStop();
     const Clock::time_point noticed = Clock::now();
-    for (Capture& capture : captures_) capture.stream->requestLatency();
+    for (Capture& capture : captures_) capture.stream->requestBacklog();
     const auto answered = [this] {
         return std::all_of(captures_.begin(), captures_.end(),
-                           [](const Capture& c) { return c.stream->latencyFrames().has_value(); });
+                           [](const Capture& c) { return c.stream->backlogFrames().has_value(); });
     };
     while (!answered() && Clock::now() < noticed + kLatencyAnswer && failure_.empty()) pump(noticed + kLatencyAnswer);
     const auto sinceStop = std::max(Clock::duration::zero(), Clock::now() - stop_.requestedAt());
     const auto late = static_cast<int64_t>(seconds(sinceStop) * encoding_.sampleRate);
     uint64_t latest = 0;
     for (const Capture& capture : captures_) {
-        const auto latency = static_cast<int64_t>(capture.stream->latencyFrames().value_or(0));
-        const int64_t pending = static_cast<int64_t>(capture.stream->frames()) + latency - late;
+        // Without an answer, what the ring holds came before the stop.
+        const std::optional<uint64_t> backlog = capture.stream->backlogFrames();
+        const int64_t pending =
+            backlog ? static_cast<int64_t>(*backlog) - late : static_cast<int64_t>(capture.stream->frames());
         latest = std::max<uint64_t>(latest, static_cast<uint64_t>(std::max<int64_t>(0, pending)));
     }
     drainLeft_ = latest;
@@ -384,7 +395,9 @@ size_t LiveSource::produce(size_t frames, Write write) {
             done += count;
             continue;
         }
-        if (draining_)
+        // A lone source's fragments are long and few: the host waits for
+        // each as it comes, so that its arrival paces what follows.
+        if (draining_ || described_.kind != SourceDescription::Kind::Apps)
             pump(nextCheck(now));
         else
             gather(nextCheck(now));

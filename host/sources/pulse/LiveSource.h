@@ -101,6 +101,9 @@ private:
     pcm::RealDecoder decode_ = nullptr;
     size_t frameBytes_ = 0;
     CaptureStream::Request request_;
+    Clock::duration batch_{};       // how long fragments gather before the host takes them in
+    Clock::duration stall_{};       // no audio for this long: silence stands in
+    Clock::duration firstAudio_{};  // ...and before the first audio (a monitor takes a moment to start)
     std::unique_ptr<PulseClient> client_;
     std::vector<Capture> captures_;
     std::vector<std::unique_ptr<CaptureStream>> pacers_;  // keep each sink rendering in fragments

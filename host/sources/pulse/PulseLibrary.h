@@ -49,6 +49,7 @@ namespace host {
     X(pa_stream_get_state) \
     X(pa_stream_new) \
     X(pa_stream_peek) \
+    X(pa_stream_set_buffer_attr) \
     X(pa_stream_set_monitor_stream) \
     X(pa_stream_set_moved_callback) \
     X(pa_stream_set_overflow_callback) \
