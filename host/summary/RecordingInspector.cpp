@@ -29,10 +29,15 @@ toolkit::RecordingLevels measureLevels(WaveFileReader& file) {
     const media::wave::WaveDescription& d = file.description();
     const unsigned width = std::clamp(8u * (d.blockAlign / d.channels), 8u, 32u);  // no others are read
     const int32_t top = INT32_MAX >> (32 - width) << (32 - width);
-    std::vector<int32_t> block(kBlock);
 
     pcm::LevelTally tally;
-    for (size_t n; (n = file.readSamples(block)) > 0;) pcm::tallyLevels(block.data(), n, top, tally);
+    if (width == 16) {                           // the common width, tallied as stored
+        std::vector<uint8_t> block(4 * kBlock);  // larger reads: fewer, cheaper system calls
+        for (size_t n; (n = file.readFrameBytes(block)) > 0;) pcm::tallyLevels16(block.data(), n / 2, tally);
+    } else {
+        std::vector<int32_t> block(kBlock);
+        for (size_t n; (n = file.readSamples(block)) > 0;) pcm::tallyLevels(block.data(), n, top, tally);
+    }
     const double unit = 0x1p-31;
     const double rms =
         tally.count > 0 ? std::sqrt(tally.squares * 0x1p16 / static_cast<double>(tally.count)) * unit : 0;

@@ -17,5 +17,9 @@ struct LevelTally {
 // Adds `count` samples to `tally`. `top` is the largest code of the
 // samples' width, left-justified. The squares are exact up to 24 bits.
 void tallyLevels(const int32_t* samples, size_t count, int32_t top, LevelTally& tally);
+// The same for `count` 16-bit little-endian samples as a WAVE file stores
+// them, with no widening first: the figures tallyLevels gives for them
+// left-justified.
+void tallyLevels16(const uint8_t* samples, size_t count, LevelTally& tally);
 
 }  // namespace pcm

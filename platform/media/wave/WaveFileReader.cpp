@@ -104,23 +104,36 @@ bool WaveFileReader::prepareSamples() {
     return true;
 }
 
-size_t WaveFileReader::readSamples(std::span<int32_t> out) {
-    if (decode_ == nullptr && (!readProblem_.empty() || !prepareSamples())) return 0;
+// Reads up to `maxFrames` of the next frames into `out`; returns how many.
+uint64_t WaveFileReader::readFrames(uint8_t* out, uint64_t maxFrames) {
     const WaveDescription& d = header_.description;
-    const uint64_t frames = std::min<uint64_t>(framesLeft_, out.size() / d.channels);
+    const uint64_t frames = std::min<uint64_t>(framesLeft_, maxFrames);
     if (frames == 0) return 0;
-    bytes_.resize(std::max<size_t>(bytes_.size(), frames * d.blockAlign));
-    const ssize_t got = readAt(fd_, bytes_.data(), frames * d.blockAlign, nextOffset_);
+    const ssize_t got = readAt(fd_, out, frames * d.blockAlign, nextOffset_);
     if (got < 0 || static_cast<uint64_t>(got) != frames * d.blockAlign) {
         readProblem_ = got < 0 ? std::strerror(errno) : "the file ended early";
         framesLeft_ = 0;
         return 0;
     }
-    const size_t samples = frames * d.channels;
-    decode_(bytes_.data(), samples, out.data(), 1);
     framesLeft_ -= frames;
     nextOffset_ += frames * d.blockAlign;
+    return frames;
+}
+
+size_t WaveFileReader::readSamples(std::span<int32_t> out) {
+    if (!samplesReady()) return 0;
+    const WaveDescription& d = header_.description;
+    const uint64_t wanted = std::min<uint64_t>(framesLeft_, out.size() / d.channels);
+    bytes_.resize(std::max<size_t>(bytes_.size(), wanted * d.blockAlign));
+    const size_t samples = readFrames(bytes_.data(), wanted) * d.channels;
+    decode_(bytes_.data(), samples, out.data(), 1);
     return samples;
+}
+
+size_t WaveFileReader::readFrameBytes(std::span<uint8_t> out) {
+    if (!samplesReady()) return 0;
+    const uint32_t frameBytes = header_.description.blockAlign;
+    return readFrames(out.data(), out.size() / frameBytes) * frameBytes;
 }
 
 }  // namespace media::wave

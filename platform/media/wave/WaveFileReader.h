@@ -44,11 +44,18 @@ public:
     // with readProblem() set when they cannot be read: no data chunk,
     // samples other than integer PCM of 8 to 32 bits, a read error.
     size_t readSamples(std::span<int32_t> out);
+    // The same frames as the file stores them (little-endian): the next whole
+    // frames that fit in `out`; returns the bytes read, 0 at the end or with
+    // readProblem() set as above.
+    size_t readFrameBytes(std::span<uint8_t> out);
     const std::string& readProblem() const { return readProblem_; }
 
 private:
     void readHead();
     bool prepareSamples();
+    // Prepared once, on the first read; false for good after a problem.
+    bool samplesReady() { return decode_ != nullptr || (readProblem_.empty() && prepareSamples()); }
+    uint64_t readFrames(uint8_t* out, uint64_t maxFrames);
 
     int fd_ = -1;
     uint64_t fileBytes_ = 0;
