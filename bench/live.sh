@@ -50,14 +50,21 @@ sox -n -r 44100 -c 2 -b 16 -e signed-integer "$dir/tone.wav" synth $((seconds + 
 paplay -d apps "$dir/tone.wav" 2>/dev/null &
 servers+=($!)
 sleep 2
-/usr/bin/time -f '%U %S %M' -o "$dir/host.time" "$host" --live --duration "$seconds" --quiet \
-  --container-root "$dir/containers" --temp-dir "$dir/temp" >/dev/null 2>&1 &
+# CPU seconds come from bash's `time` in milliseconds (/usr/bin/time prints
+# hundredths, too coarse for a minute of a recorder that wakes once a
+# second); the peak resident memory from /usr/bin/time.
+measure() {
+  local name=$1
+  shift
+  { TIMEFORMAT='%3U %3S'; time /usr/bin/time -f '%M' -o "$dir/$name.rss" "$@" >/dev/null 2>&1; } 2>"$dir/$name.cpu"
+}
+measure host "$host" --live --duration "$seconds" --quiet \
+  --container-root "$dir/containers" --temp-dir "$dir/temp" &
 recording=$!
 # timeout sends SIGINT to parec, which then completes its file.
-/usr/bin/time -f '%U %S %M' -o "$dir/parec.time" timeout -s INT "$seconds" \
-  parec -d apps.monitor --file-format=wav "$dir/parec.wav" &
+measure parec timeout -s INT "$seconds" parec -d apps.monitor --file-format=wav "$dir/parec.wav" &
 wait "$recording" $!
-read -r hu hs hm < <(tail -n 1 "$dir/host.time")
-read -r pu ps pm < <(tail -n 1 "$dir/parec.time")
-awk -v hu="$hu" -v hs="$hs" -v hm="$hm" -v pu="$pu" -v ps="$ps" -v pm="$pm" \
-  'BEGIN{printf "%.2f %d %.2f %d\n", hu+hs, hm, pu+ps, pm}'
+read -r hu hs <"$dir/host.cpu"
+read -r pu ps <"$dir/parec.cpu"
+awk -v hu="$hu" -v hs="$hs" -v hm="$(tail -n 1 "$dir/host.rss")" -v pu="$pu" -v ps="$ps" \
+  -v pm="$(tail -n 1 "$dir/parec.rss")" 'BEGIN{printf "%.3f %d %.3f %d\n", hu+hs, hm, pu+ps, pm}'
