@@ -31,9 +31,9 @@ toolkit::RecordingLevels measureLevels(WaveFileReader& file) {
     const int32_t top = INT32_MAX >> (32 - width) << (32 - width);
 
     pcm::LevelTally tally;
-    if (width == 16) {                           // the common width, tallied as stored
-        std::vector<uint8_t> block(4 * kBlock);  // larger reads: fewer, cheaper system calls
-        for (size_t n; (n = file.readFrameBytes(block)) > 0;) pcm::tallyLevels16(block.data(), n / 2, tally);
+    if (width == 16) {  // the common width, tallied as stored
+        for (std::span<const uint8_t> bytes; !(bytes = file.readFrameBytes()).empty();)
+            pcm::tallyLevels16(bytes.data(), bytes.size() / 2, tally);
     } else {
         std::vector<int32_t> block(kBlock);
         for (size_t n; (n = file.readSamples(block)) > 0;) pcm::tallyLevels(block.data(), n, top, tally);

@@ -3,13 +3,18 @@
 // and the file reader on whole files, files cut short and paths that are not
 // regular files.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <functional>
+#include <tuple>
 #include <vector>
 
+#include "platform/media/wave/FilePass.h"
 #include "platform/media/wave/WaveHeader.h"
 #include "tests/support/TempDirectory.h"
 #include "tests/support/WaveFiles.h"
@@ -140,16 +145,34 @@ TEST(WaveHeader, OneBadFieldIsNeverComplete) {
 TEST(WaveFileReader, ReadsWholeFramesAcrossBlocksAndOnlyThoseInAFileCutShort) {
     TempDirectory dir;
     std::vector<int32_t> samples{INT32_MIN, INT32_MAX & ~0xFF};
-    for (uint32_t i = 2; i < 3001 * 3; ++i) samples.push_back(static_cast<int32_t>((i * 0x9E3779B1u) & ~0xFFu));
+    // Nine-byte frames over more than one read: frames straddle the reads.
+    for (uint32_t i = 2; i < 30001 * 3; ++i) samples.push_back(static_cast<int32_t>((i * 0x9E3779B1u) & ~0xFFu));
     ASSERT_TRUE(writeWave(dir / "r.wav", {48000, 3, 24}, samples));
     const WaveReadBack whole = readWave(dir / "r.wav");
     EXPECT_EQ(whole.samples, samples);
 
-    ::truncate((dir / "r.wav").c_str(), static_cast<off_t>(whole.description.dataOffset + 3000 * 9 - 1));
+    ::truncate((dir / "r.wav").c_str(), static_cast<off_t>(whole.description.dataOffset + 30000 * 9 - 1));
     const WaveReadBack cut = readWave(dir / "r.wav");
     EXPECT_EQ(cut.status, WaveStatus::Incomplete);
-    EXPECT_EQ(cut.frames(), 3001u);
+    EXPECT_EQ(cut.frames(), 30001u);
     EXPECT_EQ(cut.samples, std::vector<int32_t>(samples.begin(), samples.end() - 2 * 3));
+}
+
+// Reads around the page cache give exactly the bytes asked for, fewer only
+// at the end of the file, whatever the size's alignment.
+TEST(FilePass, DirectReadsGiveTheBytesAskedForUpToTheEnd) {
+    TempDirectory dir;
+    Bytes bytes(3 * 4096 + 100);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+    std::ofstream(dir / "f", std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    const int fd = ::open((dir / "f").c_str(), O_RDONLY | O_CLOEXEC);
+    wave::FilePass pass(fd, true);
+    alignas(4096) static uint8_t out[3 * 4096];
+    for (const auto& [offset, size, got] : {std::tuple{4096, 4096 + 10, 4096 + 10}, {8192, 4096 + 200, 4096 + 100}}) {
+        ASSERT_EQ(pass.read(out, size, offset), got) << offset;
+        EXPECT_TRUE(std::equal(out, out + got, bytes.begin() + offset)) << offset;
+    }
+    ::close(fd);
 }
 
 TEST(WaveFileReader, OpensOnlyARegularFileAndNeverFollowsALink) {

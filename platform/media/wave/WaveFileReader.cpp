@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace media::wave {
 namespace {
@@ -14,20 +15,6 @@ namespace {
 // Enough for any header this system writes and for the chunks other
 // writers put before the data.
 constexpr size_t kHeadBytes = 64 * 1024;
-
-// Reads up to `size` bytes at `offset`, short only at the end of the file;
-// -1 with errno on error.
-ssize_t readAt(int fd, uint8_t* out, size_t size, uint64_t offset) {
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
 
 }  // namespace
 
@@ -99,41 +86,60 @@ bool WaveFileReader::prepareSamples() {
     }
     // Only the frames of the data chunk that are in the file.
     const uint64_t inFile = fileBytes_ > d.dataOffset ? fileBytes_ - d.dataOffset : 0;
-    framesLeft_ = std::min(d.dataBytes, inFile) / d.blockAlign;
-    nextOffset_ = d.dataOffset;
+    const uint64_t dataBytes = std::min(d.dataBytes, inFile) / d.blockAlign * d.blockAlign;
+    dataEnd_ = d.dataOffset + dataBytes;
+    // Reads start at the aligned offset before the first sample.
+    readOffset_ = d.dataOffset / FilePass::kAlign * FilePass::kAlign;
+    skip_ = static_cast<size_t>(d.dataOffset - readOffset_);
+    pass_ = std::make_unique<FilePass>(fd_, dataBytes >= kDirectFromBytes);
+    chunk_.reset(static_cast<uint8_t*>(::operator new[](kCarryRoom + kChunkBytes, std::align_val_t{FilePass::kAlign})));
+    cursor_ = filled_ = kCarryRoom;
     return true;
 }
 
-// Reads up to `maxFrames` of the next frames into `out`; returns how many.
-uint64_t WaveFileReader::readFrames(uint8_t* out, uint64_t maxFrames) {
-    const WaveDescription& d = header_.description;
-    const uint64_t frames = std::min<uint64_t>(framesLeft_, maxFrames);
-    if (frames == 0) return 0;
-    const ssize_t got = readAt(fd_, out, frames * d.blockAlign, nextOffset_);
-    if (got < 0 || static_cast<uint64_t>(got) != frames * d.blockAlign) {
+void WaveFileReader::ChunkFree::operator()(uint8_t* p) const {
+    ::operator delete[](p, std::align_val_t{FilePass::kAlign});
+}
+
+// Reads the next chunk of the file after the partial frame left over from
+// the last one, which moves to just before it.
+bool WaveFileReader::refill() {
+    if (readOffset_ >= dataEnd_) return false;
+    const size_t carry = filled_ - cursor_;
+    uint8_t* area = chunk_.get() + kCarryRoom;
+    std::memmove(area - carry, chunk_.get() + cursor_, carry);
+    const auto want = static_cast<size_t>(std::min<uint64_t>(kChunkBytes, dataEnd_ - readOffset_));
+    const ssize_t got = pass_->read(area, want, readOffset_);
+    if (got != static_cast<ssize_t>(want)) {
         readProblem_ = got < 0 ? std::strerror(errno) : "the file ended early";
-        framesLeft_ = 0;
-        return 0;
+        readOffset_ = dataEnd_;
+        cursor_ = filled_;
+        return false;
     }
-    framesLeft_ -= frames;
-    nextOffset_ += frames * d.blockAlign;
-    return frames;
+    cursor_ = kCarryRoom - carry + skip_;
+    filled_ = kCarryRoom + want;
+    readOffset_ += want;
+    skip_ = 0;
+    return true;
+}
+
+std::span<const uint8_t> WaveFileReader::takeFrames(uint64_t maxFrames) {
+    if (!samplesReady()) return {};
+    const uint32_t frameBytes = header_.description.blockAlign;
+    if (filled_ - cursor_ < frameBytes && !refill()) return {};
+    const size_t frames = std::min<uint64_t>(maxFrames, (filled_ - cursor_) / frameBytes);
+    const std::span<const uint8_t> bytes(chunk_.get() + cursor_, frames * frameBytes);
+    cursor_ += bytes.size();
+    return bytes;
 }
 
 size_t WaveFileReader::readSamples(std::span<int32_t> out) {
-    if (!samplesReady()) return 0;
-    const WaveDescription& d = header_.description;
-    const uint64_t wanted = std::min<uint64_t>(framesLeft_, out.size() / d.channels);
-    bytes_.resize(std::max<size_t>(bytes_.size(), wanted * d.blockAlign));
-    const size_t samples = readFrames(bytes_.data(), wanted) * d.channels;
-    decode_(bytes_.data(), samples, out.data(), 1);
+    const uint16_t channels = header_.description.channels;
+    const std::span<const uint8_t> bytes = takeFrames(channels == 0 ? 0 : out.size() / channels);
+    if (bytes.empty()) return 0;
+    const size_t samples = bytes.size() / header_.description.blockAlign * channels;
+    decode_(bytes.data(), samples, out.data(), 1);
     return samples;
-}
-
-size_t WaveFileReader::readFrameBytes(std::span<uint8_t> out) {
-    if (!samplesReady()) return 0;
-    const uint32_t frameBytes = header_.description.blockAlign;
-    return readFrames(out.data(), out.size() / frameBytes) * frameBytes;
 }
 
 }  // namespace media::wave

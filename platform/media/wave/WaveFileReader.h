@@ -4,10 +4,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "FilePass.h"
 #include "WaveHeader.h"
 #include "platform/pcm/SampleCodecs.h"
 
@@ -44,26 +46,44 @@ public:
     // with readProblem() set when they cannot be read: no data chunk,
     // samples other than integer PCM of 8 to 32 bits, a read error.
     size_t readSamples(std::span<int32_t> out);
-    // The same frames as the file stores them (little-endian): the next whole
-    // frames that fit in `out`; returns the bytes read, 0 at the end or with
-    // readProblem() set as above.
-    size_t readFrameBytes(std::span<uint8_t> out);
+    // The next whole frames as the file stores them (little-endian), as many
+    // as one read brought in; valid until the next read. Empty at the end, or
+    // with readProblem() set as above.
+    std::span<const uint8_t> readFrameBytes() { return takeFrames(UINT64_MAX); }
     const std::string& readProblem() const { return readProblem_; }
 
 private:
+    // Samples are read in chunks of this size; before each, room for the
+    // partial frame (less than the largest block align) left from the last.
+    static constexpr size_t kChunkBytes = 256 * 1024;
+    static constexpr size_t kCarryRoom = 64 * 1024;
+    // Samples past this size (three minutes of CD audio) are read around
+    // the page cache: a long recording read once would otherwise fill
+    // memory, and pay for every page it brings in (where free memory goes
+    // back to a hypervisor, a fault each). Smaller ones are likely cached.
+    static constexpr uint64_t kDirectFromBytes = 32 << 20;
+
     void readHead();
     bool prepareSamples();
     // Prepared once, on the first read; false for good after a problem.
     bool samplesReady() { return decode_ != nullptr || (readProblem_.empty() && prepareSamples()); }
-    uint64_t readFrames(uint8_t* out, uint64_t maxFrames);
+    bool refill();
+    std::span<const uint8_t> takeFrames(uint64_t maxFrames);
 
     int fd_ = -1;
     uint64_t fileBytes_ = 0;
     WaveHeaderReading header_;
     pcm::IntDecoder decode_ = nullptr;
-    uint64_t framesLeft_ = 0;
-    uint64_t nextOffset_ = 0;
-    std::vector<uint8_t> bytes_;
+    std::unique_ptr<FilePass> pass_;
+    struct ChunkFree {
+        void operator()(uint8_t* p) const;
+    };
+    std::unique_ptr<uint8_t, ChunkFree> chunk_;
+    size_t cursor_ = 0;        // the next frame not yet handed out
+    size_t filled_ = 0;        // the end of the bytes read
+    size_t skip_ = 0;          // the bytes before the first sample in the first chunk
+    uint64_t readOffset_ = 0;  // where the next chunk starts in the file
+    uint64_t dataEnd_ = 0;     // the end of the whole frames in the file
     std::string readProblem_;
 };
 
