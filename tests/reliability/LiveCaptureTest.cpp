@@ -75,11 +75,14 @@ protected:
             start("wireplumber", {});
             start("pipewire-pulse", {});
         }
-        // PipeWire answers before its session manager is ready to make and choose the sink.
+        // PipeWire answers before its session manager is ready to make and choose the sink, and
+        // makes the choice the default (what "@DEFAULT_SINK@" names) a moment after it is asked.
         bool sink = pulse, ready = false;
         for (int i = 0; i < 100 && !ready; ++i) {
             sink = sink || pactl({"load-module", "module-null-sink", "sink_name=apps"});
-            ready = sink && pactl({"set-default-sink", "apps"});
+            std::string chosen;
+            ready = sink && pactl({"set-default-sink", "apps"}) && pactl({"get-default-sink"}, &chosen) &&
+                    chosen.starts_with("apps");
             if (!ready) std::this_thread::sleep_for(100ms);
         }
         if (!ready) GTEST_SKIP() << "the private sound server did not start";
