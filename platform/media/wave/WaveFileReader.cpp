@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace media::wave {
 namespace {

@@ -7,7 +7,6 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "FilePass.h"
 #include "WaveHeader.h"
